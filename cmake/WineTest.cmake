@@ -1,0 +1,34 @@
+# Windows-side tests: Win32 programs run under Wine by CTest.
+#
+#   vexo_add_wine_test(NAME name COMMAND target-or-path [args...] [GUI] [TIMEOUT seconds])
+#
+# Each test runs in a fresh copy of one template prefix (Windows 98 mode), which the fixture
+# `wine_prefix` makes once. Set VEXO_WINE_TEMPLATE to keep the template outside the build tree.
+set(VEXO_WINE_TEMPLATE "$ENV{VEXO_WINE_TEMPLATE}")
+if(NOT VEXO_WINE_TEMPLATE)
+  set(VEXO_WINE_TEMPLATE "${CMAKE_BINARY_DIR}/wine-template")
+endif()
+
+add_test(NAME wine_prefix
+         COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh ${VEXO_WINE_TEMPLATE})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 900)
+
+function(vexo_add_wine_test)
+  cmake_parse_arguments(WT "GUI" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  list(POP_FRONT WT_COMMAND program)
+  if(TARGET ${program})
+    set(program $<TARGET_FILE:${program}>)
+  endif()
+  set(flags)
+  if(WT_GUI)
+    list(APPEND flags --gui)
+  endif()
+  if(NOT WT_TIMEOUT)
+    set(WT_TIMEOUT 400)
+  endif()
+  add_test(NAME ${WT_NAME}
+           COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh ${flags} ${VEXO_WINE_TEMPLATE}
+                   -- ${program} ${WT_COMMAND})
+  set_tests_properties(${WT_NAME} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT ${WT_TIMEOUT}
+                                             LABELS wine)
+endfunction()

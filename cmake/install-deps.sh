@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need. Run as root.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang clang-format libgtest-dev valgrind
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 wine64 qemu-user-static
+  xvfb xauth imagemagick fonts-ipafont-mincho
+  zip unzip python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+enable_i386_execution() {
+  # Some kernels run 64-bit user code only. Wine's 32-bit loader then needs the i386 user-mode
+  # emulator registered for 32-bit ELF binaries.
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] ||
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      >/proc/sys/fs/binfmt_misc/register
+  /usr/lib/wine/wine --version >/dev/null
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  enable_i386_execution
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
+enable_i386_execution
