@@ -1,0 +1,143 @@
+// Discovery and handshake: the driver names the card, the board configuration key supplies the
+// bases, a scan of configuration space finds the card, the card is configured, the driver learns
+// the bases and hands out the memory windows, and three set-up registers are written.
+#include "board_context.h"
+#include "board_key.h"
+#include "driver_protocol.h"
+#include "pci_config.h"
+
+namespace vexo {
+namespace {
+
+struct PciLocation {
+    std::uint32_t bus;
+    std::uint32_t device;
+};
+
+std::uint32_t ReadConfig(const PciLocation& card, std::uint32_t reg) {
+    platform::PortWrite32(pci::kConfigAddressPort,
+                          pci::ConfigAddress(card.bus, card.device, pci::kCardFunction, reg));
+    return platform::PortRead32(pci::kConfigDataPort);
+}
+
+void WriteConfig(const PciLocation& card, std::uint32_t reg, std::uint32_t value) {
+    platform::PortWrite32(pci::kConfigAddressPort,
+                          pci::ConfigAddress(card.bus, card.device, pci::kCardFunction, reg));
+    platform::PortWrite32(pci::kConfigDataPort, value);
+}
+
+// A request whose 4-byte reply lands in `field` only when the driver accepted it.
+bool RequestWord(platform::DriverHandle driver, std::uint32_t code, std::uint32_t* field) {
+    std::uint32_t reply = 0;
+    if (!platform::DriverRequest(driver, code, nullptr, 0, &reply, sizeof reply)) return false;
+    *field = reply;
+    return true;
+}
+
+bool HasExpectedIdentity(const BoardContext& board) {
+    return board.vendorId == pci::kCardVendorId && board.deviceId == pci::kCardDeviceId;
+}
+
+// A value that is missing, larger than 4 bytes or otherwise unreadable leaves the base at 0,
+// which means "take it from the card". The field is cleared before the query, so a value
+// shorter than 4 bytes fills only the low bytes of an otherwise zero field.
+void QueryBase(platform::RegistryKey key, const char* name, std::uint32_t* field) {
+    *field = 0;
+    if (!platform::QueryValue(key, name, field, sizeof *field)) *field = 0;
+}
+
+void ReadBoardKey(BoardContext& board) {
+    platform::RegistryKey key = 0;
+    if (!platform::OpenMachineKey(board_key::kPath, &key)) {
+        board.intMemBase = board.extMemBase = board.io1Base = board.io2Base = 0;
+        return;
+    }
+    QueryBase(key, board_key::kIntMemBase, &board.intMemBase);
+    QueryBase(key, board_key::kExtMemBase, &board.extMemBase);
+    QueryBase(key, board_key::kIo1Base, &board.io1Base);
+    QueryBase(key, board_key::kIo2Base, &board.io2Base);
+    platform::CloseKey(key);
+}
+
+// Reads register 0 of one function and compares it with the whole of `expectedId`; an absent
+// function's all-ones answer simply does not match. Two port accesses, nothing else.
+int ProbePciFunction(std::uint32_t expectedId, std::uint32_t device, std::uint32_t bus,
+                     std::uint32_t function) {
+    platform::PortWrite32(pci::kConfigAddressPort,
+                          pci::ConfigAddress(bus, device, function, pci::kIdRegister));
+    return platform::PortRead32(pci::kConfigDataPort) == expectedId ? 1 : 0;
+}
+
+// Lowest device first, and within a device the lowest bus.
+bool ScanForBoard(PciLocation* found) {
+    for (std::uint32_t device = 0; device < pci::kDeviceCount; ++device) {
+        for (std::uint32_t bus = 0; bus < pci::kBusCount; ++bus) {
+            if (ProbePciFunction(pci::kCardId, device, bus, pci::kCardFunction)) {
+                *found = {bus, device};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// A non-zero base is programmed into its register as it stands. A zero base is taken from the
+// register with the register's flag bits cleared: they are not part of the address, and an
+// I/O base with bit 0 kept would put every port access one port off.
+void SetOrTakeBase(const PciLocation& card, std::uint32_t reg, std::uint32_t addressMask,
+                   std::uint32_t* base) {
+    if (*base == 0) {
+        *base = ReadConfig(card, reg) & addressMask;
+    } else {
+        WriteConfig(card, reg, *base);
+    }
+}
+
+// Decoding goes on before the base address registers change.
+void ConfigureFunction(BoardContext& board, const PciLocation& card) {
+    WriteConfig(card, pci::kCommandStatusRegister, pci::kDecodeIoAndMemory);
+    SetOrTakeBase(card, pci::kBar0Register, pci::kMemoryBarAddressMask, &board.extMemBase);
+    SetOrTakeBase(card, pci::kBar1Register, pci::kMemoryBarAddressMask, &board.intMemBase);
+    SetOrTakeBase(card, pci::kBar2Register, pci::kIoBarAddressMask, &board.io1Base);
+    SetOrTakeBase(card, pci::kBar3Register, pci::kIoBarAddressMask, &board.io2Base);
+}
+
+bool SendBaseAddresses(const BoardContext& board) {
+    const driver::BaseAddressRecord record = {board.intMemBase, board.extMemBase, board.io1Base,
+                                              board.io2Base};
+    return platform::DriverRequest(board.hDriver, driver::kSetBaseAddresses, &record, sizeof record,
+                                   nullptr, 0);
+}
+
+// Port numbers are 16 bits wide; a base near the top of the range wraps around.
+std::uint16_t Port(std::uint32_t base, std::uint32_t offset) {
+    return static_cast<std::uint16_t>(base + offset);
+}
+
+void WriteSetUpRegisters(const BoardContext& board) {
+    platform::PortWrite32(Port(board.io1Base, 0xC4), 0x0000000Eu);
+    platform::PortWrite32(Port(board.io2Base, 0x00), 0x6B19D4A7u);
+    platform::PortWrite32(Port(board.io2Base, 0x10), 0x00018000u);
+}
+
+}  // namespace
+
+int BoardContext::Initialize() {
+    if (hDriver == platform::kInvalidDriverHandle) return 0;
+    if (!RequestWord(hDriver, driver::kGetDeviceId, &deviceId)) return 0;
+    if (!RequestWord(hDriver, driver::kGetVendorId, &vendorId)) return 0;
+    if (!RequestWord(hDriver, driver::kGetDriverInfo, &driverInfo)) return 0;
+    if (!HasExpectedIdentity(*this)) return 0;
+    ReadBoardKey(*this);
+    PciLocation card = {};
+    if (!ScanForBoard(&card)) return 0;
+    ConfigureFunction(*this, card);
+    if (!SendBaseAddresses(*this)) return 0;
+    if (!RequestWord(hDriver, driver::kGetIntMemWindow, &intMemWindow)) return 0;
+    if (!RequestWord(hDriver, driver::kGetExtMemWindow, &extMemWindow)) return 0;
+    ready = 1;
+    WriteSetUpRegisters(*this);
+    return 1;
+}
+
+}  // namespace vexo

@@ -1,0 +1,116 @@
+// The platform seam on Windows: kernel32 for the driver and the heap, advapi32 for the
+// registry, in/out instructions for ports and volatile accesses for the memory windows.
+// Only functions that Windows 95 and 98 provide are used, in their ANSI forms.
+#include <windows.h>
+
+#include "platform.h"
+
+namespace vexo::platform {
+namespace {
+
+HANDLE AsHandle(DriverHandle driver) {
+    return reinterpret_cast<HANDLE>(driver);
+}
+HKEY AsKey(RegistryKey key) {
+    return reinterpret_cast<HKEY>(key);
+}
+
+// Window addresses are the 32-bit values the driver returned; this is the one place where such
+// a value becomes a pointer.
+template <typename T>
+volatile T* WindowPointer(std::uint32_t address) {
+    return reinterpret_cast<volatile T*>(static_cast<std::uintptr_t>(address));
+}
+
+}  // namespace
+
+DriverHandle OpenDriver(const char* devicePath) {
+    const HANDLE driver = CreateFileA(devicePath, 0, 0, nullptr, 0, 0, nullptr);
+    return reinterpret_cast<DriverHandle>(driver);
+}
+
+bool DriverRequest(DriverHandle driver, std::uint32_t code, const void* in, std::uint32_t inSize,
+                   void* out, std::uint32_t outSize) {
+    DWORD returned = 0;
+    return DeviceIoControl(AsHandle(driver), code, const_cast<void*>(in), inSize, out, outSize,
+                           &returned, nullptr) != 0;
+}
+
+void CloseDriver(DriverHandle driver) {
+    CloseHandle(AsHandle(driver));
+}
+
+bool OpenMachineKey(const char* subkey, RegistryKey* key) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, subkey, &opened) != ERROR_SUCCESS) return false;
+    *key = reinterpret_cast<RegistryKey>(opened);
+    return true;
+}
+
+bool QueryValue(RegistryKey key, const char* name, void* data, std::uint32_t size) {
+    DWORD dataSize = size;
+    return RegQueryValueExA(AsKey(key), name, nullptr, nullptr, static_cast<BYTE*>(data),
+                            &dataSize) == ERROR_SUCCESS;
+}
+
+void CloseKey(RegistryKey key) {
+    RegCloseKey(AsKey(key));
+}
+
+std::uint8_t PortRead8(std::uint16_t port) {
+    std::uint8_t value;
+    asm volatile("inb %w1, %b0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+std::uint16_t PortRead16(std::uint16_t port) {
+    std::uint16_t value;
+    asm volatile("inw %w1, %w0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+std::uint32_t PortRead32(std::uint16_t port) {
+    std::uint32_t value;
+    asm volatile("inl %w1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+void PortWrite8(std::uint16_t port, std::uint8_t value) {
+    asm volatile("outb %b0, %w1" : : "a"(value), "Nd"(port));
+}
+
+void PortWrite16(std::uint16_t port, std::uint16_t value) {
+    asm volatile("outw %w0, %w1" : : "a"(value), "Nd"(port));
+}
+
+void PortWrite32(std::uint16_t port, std::uint32_t value) {
+    asm volatile("outl %0, %w1" : : "a"(value), "Nd"(port));
+}
+
+std::uint8_t WindowLoad8(std::uint32_t address) {
+    return *WindowPointer<std::uint8_t>(address);
+}
+std::uint16_t WindowLoad16(std::uint32_t address) {
+    return *WindowPointer<std::uint16_t>(address);
+}
+std::uint32_t WindowLoad32(std::uint32_t address) {
+    return *WindowPointer<std::uint32_t>(address);
+}
+void WindowStore32(std::uint32_t address, std::uint32_t value) {
+    *WindowPointer<std::uint32_t>(address) = value;
+}
+
+void* HeapAllocate(std::size_t size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+void HeapRelease(void* memory) {
+    HeapFree(GetProcessHeap(), 0, memory);
+}
+
+}  // namespace vexo::platform
+
+// The DLL's entry point. The library keeps no C runtime: loading and unloading do no work of
+// their own, and an open board is left to the operating system when the process ends.
+extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
