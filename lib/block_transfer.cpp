@@ -3,7 +3,7 @@
 // one load through a memory window, one port access of its width, or not at all when it leads
 // nowhere. The memory windows are only ever stored to as whole aligned 32-bit words, and every
 // store is preceded by a pause.
-#include <cstring>
+#include <cstddef>
 #include <type_traits>
 
 #include "address_map.h"
@@ -22,6 +22,22 @@ constexpr int kNoElementWidth = 0;
 
 template <typename Element>
 constexpr Element kAllOnes = static_cast<Element>(~Element{0});
+
+// The caller's buffer holds little-endian elements at any alignment. Byte by byte, so that no
+// unaligned access and no C runtime routine is involved; compilers fold this into one move.
+template <typename Element>
+Element TakeElement(const std::uint8_t* bytes) {
+    std::uint32_t value = 0;
+    for (std::size_t k = 0; k < sizeof(Element); ++k) value |= std::uint32_t{bytes[k]} << (8 * k);
+    return static_cast<Element>(value);
+}
+
+template <typename Element>
+void PutElement(std::uint8_t* bytes, Element value) {
+    for (std::size_t k = 0; k < sizeof(Element); ++k) {
+        bytes[k] = static_cast<std::uint8_t>(std::uint32_t{value} >> (8 * k));
+    }
+}
 
 template <typename Element>
 Element LoadFromWindow(std::uint32_t windowAddress) {
@@ -140,8 +156,7 @@ int ReadElementsOf(BoardContext& board, std::uint32_t address, std::uint8_t* buf
                    std::uint32_t count) {
     for (std::uint32_t i = 0; i < count; ++i) {
         if (address > map::kMapLimit) return kStoppedAtMapLimit;
-        const Element value = ReadElement<Element>(board, address);
-        std::memcpy(buffer, &value, sizeof value);
+        PutElement(buffer, ReadElement<Element>(board, address));
         address += sizeof(Element);
         buffer += sizeof(Element);
     }
@@ -153,9 +168,7 @@ int WriteElementsOf(BoardContext& board, std::uint32_t address, const std::uint8
                     std::uint32_t count) {
     for (std::uint32_t i = 0; i < count; ++i) {
         if (address > map::kMapLimit) return kStoppedAtMapLimit;
-        Element value;
-        std::memcpy(&value, buffer, sizeof value);
-        WriteElement<Element>(board, address, value);
+        WriteElement(board, address, TakeElement<Element>(buffer));
         address += sizeof(Element);
         buffer += sizeof(Element);
     }
