@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -28,12 +29,14 @@ enum class Op : std::uint8_t {
     PortWrite,      // where = port, width, value = value written
     WindowLoad,     // where = window address, width, value = value loaded
     WindowStore,    // where = window address, width 32, value = value stored
-    DriverOpen,     // where = 0, value = 1 when the open succeeded
+    DriverOpen,     // where = 0, value = 1 when the open succeeded; name = the path asked for
     DriverRequest,  // where = control code, value = 1 when the request succeeded; input = bytes in
-    DriverClose,    // where = 0
-    RegistryOpen,   // value = 1 when the key was opened
-    RegistryQuery,  // value = 1 when the query succeeded; name = value name
-    RegistryClose,
+    DriverClose,    // where = 0, value = 1 when the handle was open
+    RegistryOpen,   // where = the registry's result code, value = 1 when the key was opened;
+                    // name = the subkey asked for
+    RegistryQuery,  // where = the registry's result code, value = 1 when the query succeeded;
+                    // name = value name, width = the buffer size offered, in bytes
+    RegistryClose,  // value = 1 when the key was open
 };
 
 struct Event {
@@ -41,8 +44,8 @@ struct Event {
     std::uint8_t width = 0;   // bits, bus accesses only
     std::uint32_t where = 0;  // port, window address or control code
     std::uint32_t value = 0;
-    std::vector<std::uint8_t> input;  // DriverRequest: the request's input bytes
-    std::string name;                 // RegistryQuery: the value name
+    std::vector<std::uint8_t> input = {};  // DriverRequest: the request's input bytes
+    std::string name = {};                 // DriverOpen/RegistryOpen/RegistryQuery: path or name
 
     bool IsBusAccess() const { return op <= Op::WindowStore; }
 };
@@ -63,7 +66,8 @@ struct PciFunction {
     std::uint8_t bus = 0, device = 0, function = 1;
     std::uint32_t id = kCardId;  // register 0
     std::uint32_t commandStatus = 0;
-    std::uint32_t bars[6] = {kDefaultBars[0], kDefaultBars[1], kDefaultBars[2], kDefaultBars[3], 0, 0};
+    std::uint32_t bars[6] = {
+        kDefaultBars[0], kDefaultBars[1], kDefaultBars[2], kDefaultBars[3], 0, 0};
     std::uint32_t other[64] = {};  // every other register, word-indexed, writable
     bool isCard = true;            // answers the card's I/O ranges when decoding is on
 
@@ -73,6 +77,14 @@ struct PciFunction {
 
     bool IoDecoding() const { return commandStatus & 1u; }
     std::uint32_t IoBase(int range) const { return bars[2 + range] & ~0x3u; }
+    // A register of an I/O range read the way a bus access of `width` bits would, without
+    // tracing: for tests that check what reached the card.
+    std::uint32_t IoRegister(int range, std::uint32_t offset, int width = 32) const;
+
+    // A configuration double word by register offset (low two bits ignored), as a config cycle
+    // reads it, and a config cycle's write.
+    std::uint32_t ConfigRead(std::uint32_t reg) const;
+    void ConfigWrite(std::uint32_t reg, std::uint32_t value);
 };
 
 // ---- driver ---------------------------------------------------------------------------------
@@ -89,16 +101,18 @@ struct Driver {
     std::set<std::uint32_t> failingCodes;  // control codes refused with DeviceIoControl = 0
     bool overridePciConfigReply = false;   // code 15: first 256 bytes of the card's config space,
     std::vector<std::uint8_t> pciConfigReply;  // or these bytes when overridden
-    bool basesKnown = false;               // set by code 16; codes 6 and 7 fail until then
-    BaseAddressRecord bases = {};          // what code 16 delivered last
-    int openHandles = 0;
+    bool basesKnown = false;                   // set by code 16; codes 6 and 7 fail until then
+    BaseAddressRecord bases = {};              // what code 16 delivered last
+    int openHandles = 0;                       // handles opened and not yet closed
+    std::set<std::uint32_t> liveHandles;       // which handles those are (host platform layer)
+    std::uint32_t handlesEverOpened = 0;       // numbers the next handle
 };
 
 // ---- registry ------------------------------------------------------------------------------
 
-constexpr std::uint32_t kRegDword = 4;  // REG_DWORD
-constexpr std::uint32_t kRegSz = 1;     // REG_SZ
-constexpr std::uint32_t kRegBinary = 3; // REG_BINARY
+constexpr std::uint32_t kRegDword = 4;   // REG_DWORD
+constexpr std::uint32_t kRegSz = 1;      // REG_SZ
+constexpr std::uint32_t kRegBinary = 3;  // REG_BINARY
 
 struct RegistryValue {
     std::uint32_t type = kRegDword;
@@ -109,11 +123,22 @@ struct RegistryValue {
 struct Registry {
     bool keyPresent = false;
     std::map<std::string, RegistryValue> values;  // names compare case-sensitively here
+    int openKeys = 0;                             // keys opened and not yet closed
 
+    // Each setter also makes the key present: a value cannot exist without its key.
     void SetDword(const std::string& name, std::uint32_t value);
     void SetString(const std::string& name, const std::string& text);  // REG_SZ with its zero
     void SetBytes(const std::string& name, std::vector<std::uint8_t> bytes, std::uint32_t type);
+
+    // RegQueryValueExA on the key: 0 and the stored bytes copied when they fit in `size`,
+    // 2 (ERROR_FILE_NOT_FOUND) for a missing key or value, 234 (ERROR_MORE_DATA) without
+    // writing anything when the data is larger than `size`. *written gets the bytes copied.
+    std::uint32_t Query(const std::string& name, void* data, std::uint32_t size,
+                        std::uint32_t* written) const;
 };
+
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorMoreData = 234;
 
 // ---- the board ------------------------------------------------------------------------------
 
@@ -126,12 +151,15 @@ struct Board {
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    std::vector<PciFunction> functions;  // the PCI bus: any functions at any bus/device/function
+    // The PCI bus: any functions at any bus/device/function. A deque, so that a reference
+    // returned by AddCard stays valid when more functions are added.
+    std::deque<PciFunction> functions;
     Driver driver;
     Registry registry;
 
     std::uint8_t* intMem = nullptr;  // kIntMemSize bytes
-    std::uint8_t* extMem = nullptr;  // kExtMemSize bytes, followed by an inaccessible page on Windows
+    std::uint8_t* extMem =
+        nullptr;  // kExtMemSize bytes, followed by an inaccessible page on Windows
     // The 32-bit addresses codes 6 and 7 return. On Windows the real addresses of intMem/extMem;
     // on the host, made-up addresses that only platform_sim resolves. Tests may change them.
     std::uint32_t intWindowAddress = 0;
@@ -151,12 +179,19 @@ struct Board {
     PciFunction& AddFunction(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
                              std::uint32_t id);
     PciFunction* FindFunction(std::uint8_t bus, std::uint8_t device, std::uint8_t function);
+    // The first function that is a card: the one the driver answers code 15 about.
+    PciFunction* FirstCard();
 
-    // Bus cycles. Width in bits. Ports nobody decodes read all ones; writes to them vanish.
+    // Bus cycles. Width in bits (8, 16, 32), each traced. A 32-bit access to 0xCF8 reads or
+    // writes the configuration address latch; one to 0xCFC reads or writes the selected
+    // configuration double word (all ones when the latch is disabled or nothing answers). Other
+    // accesses to 0xCF8-0xCFF do nothing. Every other byte of an access goes to the I/O range
+    // that decodes its port; ports nobody decodes read all ones, writes to them vanish.
     std::uint32_t PortRead(std::uint16_t port, int width);
     void PortWrite(std::uint16_t port, int width, std::uint32_t value);
 
-    // Control codes, as the driver answers them. Returns the DeviceIoControl result.
+    // Control codes, as the driver answers them, traced. Returns the DeviceIoControl result;
+    // *returned (when not null) gets the count of reply bytes, 0 on failure.
     bool DriverRequest(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                        std::uint32_t outSize, std::uint32_t* returned);
 
