@@ -1,0 +1,93 @@
+// Many seeded random transfers, each run on the library and on the independent model; result,
+// buffer, memories, I/O registers and the whole bus trace must agree.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "transfer_model.h"
+
+namespace vexo::testing {
+namespace {
+
+// Where transfers start: near every edge of the map, where faults live.
+constexpr std::uint32_t kAnchors[] = {
+    0x0000,     0x00FF,     0x0100,     0x7FFF,     0x8000,     0x80FF,     0x8100,  0xBFFF,
+    0xC000,     0xC0FF,     0xC100,     0xFFFF,     0x10000,    0x1003F,    0x10040, 0x10080,
+    0x100C0,    0x10100,    0x10140,    0x10180,    0x101C0,    0x10200,    0x10240, 0x10280,
+    0x102C0,    0x10300,    0x10340,    0x10380,    0x103C0,    0x103FF,    0x10400, 0x07FFFFFF,
+    0x08000000, 0x08001000, 0x08800000, 0x08FFFFFF, 0x09000000, 0xFFFFFFFF,
+};
+
+class Generator {
+  public:
+    explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+    std::uint32_t Below(std::uint32_t n) { return random_() % n; }
+
+    model::Transfer Next() {
+        model::Transfer t;
+        t.write = Below(2) == 1;
+        t.size = static_cast<std::uint16_t>(1u << Below(3));
+        t.address = Start();
+        t.count = Count();
+        t.nullBuffer = Below(100) == 0;
+        t.buffer.resize(std::size_t{t.count} * t.size + 8);
+        for (std::uint8_t& byte : t.buffer) byte = static_cast<std::uint8_t>(random_());
+        return t;
+    }
+
+    void Fill(std::uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(random_());
+    }
+
+  private:
+    std::uint32_t Start() {
+        const std::uint32_t pick = Below(20);
+        if (pick == 0) return random_();                       // anywhere
+        if (pick == 1) return Below(0x10400);                  // anywhere in the low map
+        if (pick == 2) return 0x08000000 + Below(0x01000000);  // anywhere in external memory
+        const std::uint32_t anchor = kAnchors[Below(std::size(kAnchors))];
+        return anchor + Below(25) - 12;
+    }
+
+    std::uint32_t Count() {
+        const std::uint32_t pick = Below(20);
+        if (pick == 0) return 0;
+        if (pick < 12) return 1 + Below(8);
+        if (pick < 19) return 9 + Below(72);
+        return 81 + Below(220);
+    }
+
+    std::mt19937 random_;
+};
+
+void RunRandomTransfers(std::uint32_t seed, std::uint32_t io1Base, std::uint32_t io2Base,
+                        int transfers) {
+    WiredBoard wired(io1Base, io2Base);
+    Generator generate(seed);
+    generate.Fill(wired.Sim().intMem, sim::kIntMemSize);
+    generate.Fill(wired.Sim().extMem, sim::kExtMemSize);
+    generate.Fill(&wired.machine.Card().io[0][0], sizeof wired.machine.Card().io);
+    model::Machine machine = model::Snapshot(wired);
+
+    for (int i = 0; i < transfers; ++i) {
+        const model::Transfer t = generate.Next();
+        const std::string difference = model::Compare(wired, machine, t);
+        ASSERT_EQ(difference, "") << "seed " << seed << ", transfer " << i << ": "
+                                  << (t.write ? "write" : "read") << " of " << t.count << " x "
+                                  << t.size << " bytes at 0x" << std::hex << t.address
+                                  << (t.nullBuffer ? " from a null buffer" : "");
+    }
+}
+
+TEST(TransferDifferential, RandomTransfersAgreeWithTheModel) {
+    RunRandomTransfers(1, 0xC000, 0xC400, 1500);
+}
+
+TEST(TransferDifferential, RandomTransfersAgreeWithTheModelWhenPortNumbersWrap) {
+    // Range 1's ports 0x80 and up lie past 0xFFFF and wrap to port 0.
+    RunRandomTransfers(2, 0xFF80, 0x0100, 1000);
+}
+
+}  // namespace
+}  // namespace vexo::testing
