@@ -1,0 +1,355 @@
+#include "tool_args.h"
+
+#include <cstring>
+
+#include "board_map.h"
+
+#ifndef VEXO_KIT_VERSION
+#define VEXO_KIT_VERSION "development"
+#endif
+
+namespace vexotool {
+namespace {
+
+struct CommandSpec {
+    const char* name;
+    CommandKind kind;
+    const char* synopsis;
+    const char* help;
+};
+
+const CommandSpec kCommands[] = {
+    {"info", CommandKind::Info, "info",
+     "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
+     "information word, the first word of the driver's PCI configuration reply, and the four\n"
+     "base addresses with where each came from (the registry or the card's own register).\n"},
+    {"map", CommandKind::Map, "map",
+     "Prints the board address map: which board addresses reach internal memory, external\n"
+     "memory and the two I/O ranges, with this card's port numbers and the window offsets.\n"},
+    {"read", CommandKind::Read, "read ADDR COUNT [--width 8|16|32]",
+     "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
+     "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n"},
+    {"write", CommandKind::Write, "write ADDR VALUE... [--width 8|16|32]",
+     "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
+     "address ADDR on. Every value must fit the width.\n"},
+    {"dump", CommandKind::Dump, "dump ADDR LENGTH",
+     "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a line.\n"},
+    {"fill", CommandKind::Fill, "fill ADDR COUNT VALUE [--width 8|16|32]",
+     "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR.\n"},
+    {"memtest", CommandKind::MemTest, "memtest internal|external [--range ADDR LENGTH] [--full]",
+     "Writes and verifies test patterns and says what failed where; the memory's contents are\n"
+     "lost. Every test checks the data lines (walking ones and zeros) and the byte lanes\n"
+     "(8- and 16-bit writes merged into one word) at the first word, then:\n"
+     "  internal                 address-in-address over every word of the three blocks;\n"
+     "  external                 address-in-address at the power-of-two offsets, one per\n"
+     "                           address line, across the whole 16 MiB (quick);\n"
+     "  --full                   address-in-address over every word (on a card, each\n"
+     "                           external word costs about a hundred bus accesses);\n"
+     "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
+     "                           of 4, inside one internal block or the external memory).\n"},
+    {"help", CommandKind::Help, "help [COMMAND]", "Prints the overview or one command's help.\n"},
+};
+
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const CommandSpec& spec : kCommands) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    // External-memory addresses read better with all eight digits.
+    std::snprintf(text, sizeof text, value >= 0x01000000u ? "0x%08X" : "0x%X",
+                  static_cast<unsigned>(value));
+    return text;
+}
+
+// The arguments of one command after its name, sorted into positionals and options.
+struct Arguments {
+    std::vector<std::string> positional;
+    bool help = false;
+    bool full = false;
+    std::string width;               // text after --width, empty when not given
+    std::vector<std::string> range;  // the two texts after --range
+};
+
+std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, int needed,
+                       std::vector<std::string>* into) {
+    const std::string option = words[*i];
+    for (int n = 0; n < needed; ++n) {
+        if (*i + 1 >= words.size())
+            return option + " needs " + std::to_string(needed) +
+                   (needed == 1 ? " value" : " values");
+        into->push_back(words[++*i]);
+    }
+    return "";
+}
+
+std::string SortArguments(const CommandSpec& spec, const std::vector<std::string>& words,
+                          Arguments* args) {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--help" || word == "-h") {
+            args->help = true;
+        } else if (word == "--width" && spec.kind != CommandKind::Dump &&
+                   spec.kind != CommandKind::MemTest) {
+            std::vector<std::string> value;
+            const std::string error = TakeOption(words, &i, 1, &value);
+            if (!error.empty()) return error;
+            args->width = value[0];
+        } else if (word == "--range" && spec.kind == CommandKind::MemTest) {
+            const std::string error = TakeOption(words, &i, 2, &args->range);
+            if (!error.empty()) return error;
+        } else if (word == "--full" && spec.kind == CommandKind::MemTest) {
+            args->full = true;
+        } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
+            return std::string(spec.name) + " has no option " + word;
+        } else {
+            args->positional.push_back(word);
+        }
+    }
+    return "";
+}
+
+std::string ParseWidth(const std::string& text, unsigned* width) {
+    if (text.empty()) return "";
+    if (text == "8")
+        *width = 1;
+    else if (text == "16")
+        *width = 2;
+    else if (text == "32")
+        *width = 4;
+    else
+        return "--width takes 8, 16 or 32, not '" + text + "'";
+    return "";
+}
+
+std::string ParseNumberArgument(const std::string& text, std::uint32_t* value) {
+    if (ParseNumber(text.c_str(), value)) return "";
+    return "'" + text + "' is not a number (write decimal, or hex after 0x)";
+}
+
+// A transfer of `count` elements of `width` bytes from `address` must start where the library
+// accepts a start, stay inside that area, and start on a multiple of its width.
+std::string CheckTransfer(std::uint32_t address, std::uint32_t count, unsigned width) {
+    if (count == 0) return "the count must be at least 1";
+    const TransferArea* area = FindTransferArea(address);
+    if (area == nullptr) {
+        return "address " + Hex(address) +
+               " is outside the board address map (0x0-0x103FF, 0x08000000-0x08FFFFFF)";
+    }
+    if (address % width != 0) {
+        return "a " + std::to_string(width * 8) + "-bit element cannot start at " + Hex(address) +
+               " (use a multiple of " + std::to_string(width) + ")";
+    }
+    const std::uint64_t last = std::uint64_t{address} + std::uint64_t{count} * width - 1;
+    if (last > area->last) {
+        return std::to_string(count) +
+               (width == 1 ? " bytes" : " elements of " + std::to_string(width * 8) + " bits") +
+               " from " + Hex(address) + " run past " + Hex(area->last) + ", the end of the " +
+               area->name;
+    }
+    return "";
+}
+
+std::string CheckValues(const std::vector<std::uint32_t>& values, unsigned width) {
+    const std::uint64_t limit = std::uint64_t{1} << (width * 8);
+    for (std::uint32_t value : values) {
+        if (value >= limit) {
+            return "value " + Hex(value) + " does not fit in " + std::to_string(width * 8) +
+                   " bits";
+        }
+    }
+    return "";
+}
+
+std::string ExpectPositionals(const CommandSpec& spec, const Arguments& args, std::size_t least,
+                              std::size_t most) {
+    const std::size_t n = args.positional.size();
+    if (n >= least && n <= most) return "";
+    return std::string("usage: vexotool ") + spec.synopsis;
+}
+
+// A memtest range lies wholly inside one internal block or inside the external memory.
+std::string CheckMemTestRange(const Command& command) {
+    if (command.address % 4 != 0 || command.count % 4 != 0 || command.count == 0) {
+        return "--range takes an address and a length that are multiples of 4";
+    }
+    const std::uint64_t last = std::uint64_t{command.address} + command.count - 1;
+    if (command.external) {
+        if (command.address >= kExternalFirst &&
+            last < std::uint64_t{kExternalFirst} + kExternalSize)
+            return "";
+        return "--range " + Hex(command.address) + " " + std::to_string(command.count) +
+               " is not inside external memory (0x08000000-0x08FFFFFF)";
+    }
+    for (std::uint32_t block : kInternalBlocks) {
+        if (command.address >= block && last < block + kInternalBlockSize) return "";
+    }
+    return "--range " + Hex(command.address) + " " + std::to_string(command.count) +
+           " is not inside one internal memory block (0x0-0xFF, 0x8000-0x80FF, 0xC000-0xC0FF)";
+}
+
+std::string ParseMemTest(const CommandSpec& spec, const Arguments& args, Command* command) {
+    std::string error = ExpectPositionals(spec, args, 1, 1);
+    if (!error.empty()) return error;
+    const std::string& which = args.positional[0];
+    if (which != "internal" && which != "external") {
+        return "memtest tests 'internal' or 'external' memory, not '" + which + "'";
+    }
+    command->external = which == "external";
+    command->full = args.full;
+    if (args.range.empty()) return "";
+    command->ranged = true;
+    error = ParseNumberArgument(args.range[0], &command->address);
+    if (error.empty()) error = ParseNumberArgument(args.range[1], &command->count);
+    if (error.empty()) error = CheckMemTestRange(*command);
+    return error;
+}
+
+std::string ParseTransfer(const CommandSpec& spec, const Arguments& args, Command* command) {
+    std::string error = ParseWidth(args.width, &command->width);
+    if (!error.empty()) return error;
+    switch (spec.kind) {
+        case CommandKind::Read:
+        case CommandKind::Dump:
+            error = ExpectPositionals(spec, args, 2, 2);
+            break;
+        case CommandKind::Fill:
+            error = ExpectPositionals(spec, args, 3, 3);
+            break;
+        default:  // Write
+            error = ExpectPositionals(spec, args, 2, SIZE_MAX);
+            break;
+    }
+    if (!error.empty()) return error;
+    error = ParseNumberArgument(args.positional[0], &command->address);
+    if (!error.empty()) return error;
+    if (spec.kind == CommandKind::Write) {
+        command->count = static_cast<std::uint32_t>(args.positional.size() - 1);
+    } else {
+        error = ParseNumberArgument(args.positional[1], &command->count);
+        if (!error.empty()) return error;
+    }
+    const std::size_t firstValue = spec.kind == CommandKind::Write ? 1 : 2;
+    for (std::size_t i = firstValue; i < args.positional.size(); ++i) {
+        std::uint32_t value = 0;
+        error = ParseNumberArgument(args.positional[i], &value);
+        if (!error.empty()) return error;
+        command->values.push_back(value);
+    }
+    error = CheckValues(command->values, command->width);
+    if (!error.empty()) return error;
+    return CheckTransfer(command->address, command->count, command->width);
+}
+
+std::string ParseCommand(const std::vector<std::string>& words, Command* command) {
+    if (words.empty()) return "an empty command next to '+'";
+    const std::string& name = words[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        command->kind = CommandKind::Help;
+        if (words.size() > 2) return "usage: vexotool help [COMMAND]";
+        if (words.size() == 2) command->helpTopic = words[1];
+        if (!command->helpTopic.empty() && FindCommand(command->helpTopic) == nullptr) {
+            return "no command '" + command->helpTopic + "' (vexotool --help lists them)";
+        }
+        return "";
+    }
+    const CommandSpec* spec = FindCommand(name);
+    if (spec == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
+    Arguments args;
+    std::string error = SortArguments(*spec, words, &args);
+    if (!error.empty()) return error;
+    if (args.help) {
+        command->kind = CommandKind::Help;
+        command->helpTopic = spec->name;
+        return "";
+    }
+    command->kind = spec->kind;
+    switch (spec->kind) {
+        case CommandKind::Info:
+        case CommandKind::Map:
+            return ExpectPositionals(*spec, args, 0, 0);
+        case CommandKind::MemTest:
+            return ParseMemTest(*spec, args, command);
+        default:
+            return ParseTransfer(*spec, args, command);
+    }
+}
+
+}  // namespace
+
+bool ParseNumber(const char* text, std::uint32_t* value) {
+    unsigned base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    if (*text == '\0') return false;
+    std::uint64_t result = 0;
+    for (; *text != '\0'; ++text) {
+        const char c = *text;
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        result = result * base + digit;
+        if (result > 0xFFFFFFFFu) return false;
+    }
+    *value = static_cast<std::uint32_t>(result);
+    return true;
+}
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+    CommandLine line;
+    if (argc == 0) {
+        line.error = "no command (vexotool --help lists them)";
+        return line;
+    }
+    std::vector<std::string> words;
+    for (int i = 0; i <= argc; ++i) {
+        if (i < argc && std::strcmp(argv[i], "+") != 0) {
+            words.push_back(argv[i]);
+            continue;
+        }
+        Command command;
+        line.error = ParseCommand(words, &command);
+        for (const std::string& word : words)
+            command.text += (command.text.empty() ? "" : " ") + word;
+        if (!line.error.empty()) {
+            line.commands.clear();
+            return line;
+        }
+        line.commands.push_back(command);
+        words.clear();
+    }
+    return line;
+}
+
+bool PrintHelp(std::FILE* out, const std::string& topic) {
+    if (!topic.empty()) {
+        const CommandSpec* spec = FindCommand(topic);
+        if (spec == nullptr) return false;
+        std::fprintf(out, "usage: vexotool %s\n\n%s", spec->synopsis, spec->help);
+        return true;
+    }
+    std::fprintf(out,
+                 "vexotool %s - diagnostic tool for the VexoLite card\n\n"
+                 "usage: vexotool COMMAND [ARGS...] [+ COMMAND [ARGS...]]...\n\ncommands:\n",
+                 VEXO_KIT_VERSION);
+    for (const CommandSpec& spec : kCommands) std::fprintf(out, "  %s\n", spec.synopsis);
+    std::fprintf(out,
+                 "\nNumbers are decimal, or hex after 0x. Addresses are board addresses: see\n"
+                 "'vexotool map'. Commands joined by '+' run in order on one opening of the card\n"
+                 "and stop at the first failure. 'vexotool help COMMAND' tells more.\n"
+                 "Exit codes: 0 success, 1 a check or transfer failed, 2 bad usage.\n");
+    return true;
+}
+
+}  // namespace vexotool
