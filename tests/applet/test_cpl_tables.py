@@ -1,0 +1,81 @@
+"""Checks VEXOLITE.CPL's export and import tables: one export, and imports only from Windows'
+own DLLs and only functions that Windows 95 and 98 have.
+
+Usage: test_cpl_tables.py PATH-TO-VEXOLITE.CPL
+"""
+import sys
+import unittest
+
+from pe_image import PeImage
+
+CPL_PATH = None
+
+# Every function the applet and its statically linked runtime may import, by DLL. Each one is
+# exported by the DLL of that name on Windows 95 and 98 (msvcrt.dll as shipped with 98). A new
+# import fails this test until it has been checked and added here.
+WIN9X_FUNCTIONS = {
+    "KERNEL32.dll": {
+        "CloseHandle", "DeleteCriticalSection", "EnterCriticalSection", "ExitProcess",
+        "FreeLibrary", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId",
+        "GetLastError", "GetModuleHandleA", "GetProcAddress", "GetSystemTimeAsFileTime",
+        "GetTickCount", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection",
+        "LoadLibraryA", "MultiByteToWideChar", "QueryPerformanceCounter", "SetLastError",
+        "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess", "TlsAlloc", "TlsFree",
+        "TlsGetValue", "TlsSetValue", "UnhandledExceptionFilter", "VirtualProtect",
+        "VirtualQuery", "WideCharToMultiByte",
+        # Exported by the 9x kernel as a stub that fails; the runtime's start-up code only asks
+        # whether a shared runtime DLL is loaded and carries on when the answer is no.
+        "GetModuleHandleW",
+    },
+    "USER32.dll": {
+        "CallWindowProcA", "DialogBoxParamA", "EndDialog", "GetDlgCtrlID", "GetDlgItem",
+        "GetFocus", "GetWindowTextA", "LoadIconA", "LoadStringA", "MessageBoxA", "SetWindowLongA",
+        "SetWindowTextA",
+    },
+    "ADVAPI32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA"},
+    "msvcrt.dll": {
+        "__dllonexit", "__mb_cur_max", "_amsg_exit", "_errno", "_initterm", "_iob", "_lock",
+        "_onexit", "_unlock", "abort", "atoi", "calloc", "fputc", "free", "fwrite", "iscntrl",
+        "isdigit", "localeconv", "malloc", "memcpy", "memmove", "memset", "realloc", "setlocale",
+        "strchr", "strerror", "strlen", "strncmp", "strncpy", "strtoul", "vfprintf", "wcslen",
+    },
+}
+
+
+class Tables(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.image = PeImage(CPL_PATH)
+
+    def test_a_32_bit_dll(self):
+        self.assertEqual(self.image.machine, 0x14C)
+        self.assertTrue(self.image.characteristics & 0x2000, "IMAGE_FILE_DLL")
+
+    def test_only_export_is_cplapplet_at_ordinal_1(self):
+        self.assertEqual(self.image.exports(), [(1, "CPlApplet")])
+
+    def test_imports_only_from_windows_system_dlls(self):
+        dlls = {name.upper() for name in self.image.imports()}
+        self.assertLessEqual(dlls, {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"})
+        # What the applet itself calls comes from these three.
+        self.assertLessEqual({"USER32.DLL", "ADVAPI32.DLL", "KERNEL32.DLL"}, dlls)
+
+    def test_every_import_exists_on_windows_9x(self):
+        allowed = {dll.upper(): funcs for dll, funcs in WIN9X_FUNCTIONS.items()}
+        for dll, funcs in self.image.imports().items():
+            for func in funcs:
+                with self.subTest(dll=dll, function=func):
+                    self.assertFalse(func.startswith("#"), "imported by ordinal")
+                    self.assertIn(func, allowed.get(dll.upper(), set()))
+
+    def test_the_dialog_uses_the_ansi_functions(self):
+        imported = {f for funcs in self.image.imports().values() for f in funcs}
+        for func in ("DialogBoxParamA", "RegCreateKeyExA", "RegSetValueExA", "SetWindowLongA"):
+            self.assertIn(func, imported)
+        wide = sorted(f for f in imported if f.endswith("W") and f != "GetModuleHandleW")
+        self.assertEqual(wide, [])
+
+
+if __name__ == "__main__":
+    CPL_PATH = sys.argv.pop(1)
+    unittest.main(verbosity=2)
