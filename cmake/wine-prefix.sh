@@ -33,7 +33,7 @@ text = (
 )
 open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
 PY
-wine regedit /S "$(winepath -w "$reg" 2>/dev/null || echo "$reg")" >/dev/null 2>&1
+wine64 regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 rm -f "$reg"
 wineserver -w
 touch "$stamp"

@@ -5,8 +5,8 @@
 #           display driver runs dialogs without drawing them.
 #   --keep  leave the prefix in DIR afterwards (for screenshots and debugging).
 # The program's folder becomes the working directory, so DLLs and vexolite.vxd beside it load.
-# Every 32-bit Wine process takes about a minute to start under an emulated i386 user space, so
-# Windows-side tests are few programs that each run many cases.
+# Where the kernel runs no 32-bit code, every 32-bit Wine process takes about a minute to start
+# under an emulated i386 user space, so Windows-side tests are few programs that each run many cases.
 set -euo pipefail
 gui=0 keep=
 while [ $# -gt 0 ]; do
@@ -23,10 +23,11 @@ program=$1; shift
 if [ -n "$keep" ]; then prefix=$keep; rm -rf "$prefix"; mkdir -p "$prefix"
 else prefix=$(mktemp -d /tmp/vexo-wine.XXXXXX); fi
 
-# The DLLs of the template are never written: link them, copy the registry files.
+# The DLLs of the template are never written: link them. Copy the registry files and the update
+# timestamp (without it Wine would bring the copy up to date again, which takes minutes).
 cp -al "$template/drive_c" "$prefix/drive_c"
 cp -a "$template/dosdevices" "$prefix/dosdevices"
-cp "$template"/*.reg "$prefix/"
+cp "$template"/*.reg "$template/.update-timestamp" "$prefix/"
 
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=
@@ -48,7 +49,9 @@ if [ $gui = 1 ]; then
   [ -n "$xvfb_pid" ] || { echo "wine-run: no free X display" >&2; exit 1; }
 else
   unset DISPLAY
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  # reg.exe is a 64-bit program: wine64 starts it natively; plain `wine` would first start the
+  # emulated 32-bit loader.
+  wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 fi
 
 cd "$(dirname "$program")"
