@@ -7,7 +7,16 @@
 #include <new>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace vexo::sim {
@@ -55,8 +64,8 @@ std::uint32_t AllOnes(int width) {
     return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
 }
 
-// Zero-filled memory for a window. On Windows it is followed by an inaccessible page so that a
-// load or store running past the window's end faults at once instead of reading a neighbour.
+// Zero-filled memory for a window, followed by an inaccessible page so that a load or store
+// running past the window's end faults at once instead of reading a neighbour.
 std::uint8_t* AllocateWindow(std::uint32_t size) {
 #if defined(_WIN32)
     SYSTEM_INFO info;
@@ -69,17 +78,23 @@ std::uint8_t* AllocateWindow(std::uint32_t size) {
                    &previous);
     return static_cast<std::uint8_t*>(memory);
 #else
-    void* memory = std::calloc(size, 1);
-    if (memory == nullptr) throw std::bad_alloc();
+    // Fresh anonymous pages are zero and cost nothing until touched, which keeps a 16 MiB
+    // board cheap for tests that make hundreds of them.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* memory =
+        mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+    mprotect(static_cast<std::uint8_t*>(memory) + size, page, PROT_NONE);
     return static_cast<std::uint8_t*>(memory);
 #endif
 }
 
-void ReleaseWindow(std::uint8_t* memory) {
+void ReleaseWindow(std::uint8_t* memory, std::uint32_t size) {
 #if defined(_WIN32)
+    (void)size;
     if (memory != nullptr) VirtualFree(memory, 0, MEM_RELEASE);
 #else
-    std::free(memory);
+    if (memory != nullptr) munmap(memory, size + static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
 #endif
 }
 
@@ -187,7 +202,7 @@ Board::Board() {
     try {
         extMem = AllocateWindow(kExtMemSize);
     } catch (...) {
-        ReleaseWindow(intMem);
+        ReleaseWindow(intMem, kIntMemSize);
         throw;
     }
     intWindowAddress = WindowAddressOf(intMem, kHostIntWindow);
@@ -196,8 +211,8 @@ Board::Board() {
 
 Board::~Board() {
     if (installedBoard == this) installedBoard = nullptr;
-    ReleaseWindow(intMem);
-    ReleaseWindow(extMem);
+    ReleaseWindow(intMem, kIntMemSize);
+    ReleaseWindow(extMem, kExtMemSize);
 }
 
 PciFunction& Board::AddCard(std::uint8_t bus, std::uint8_t device) {
