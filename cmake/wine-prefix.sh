@@ -33,7 +33,7 @@ text = (
 )
 open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
 PY
-wine64 regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+/usr/lib/wine/wine64 regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 rm -f "$reg"
 wineserver -w
 touch "$stamp"

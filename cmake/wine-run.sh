@@ -51,7 +51,7 @@ else
   unset DISPLAY
   # reg.exe is a 64-bit program: wine64 starts it natively; plain `wine` would first start the
   # emulated 32-bit loader.
-  wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 fi
 
 cd "$(dirname "$program")"
