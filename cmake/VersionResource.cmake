@@ -7,8 +7,6 @@
 # product name. Use it once per Windows executable or DLL.
 include_guard(GLOBAL)
 
-set(VEXO_VERSION_RC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/version.rc.in)
-
 function(vexo_version_resource target)
   cmake_parse_arguments(VR "" "DESCRIPTION" "" ${ARGN})
   if(NOT VEXO_WINDOWS)
@@ -37,6 +35,6 @@ function(vexo_version_resource target)
   set(VEXO_RC_INTERNAL_NAME "${output_name}")
   set(VEXO_RC_FILENAME "${output_name}${suffix}")
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
-  configure_file(${VEXO_VERSION_RC_TEMPLATE} ${rc} @ONLY)
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/version.rc.in ${rc} @ONLY)
   target_sources(${target} PRIVATE ${rc})
 endfunction()

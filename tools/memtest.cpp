@@ -30,7 +30,12 @@ struct MemTest {
     std::string abort;  // why the test could not go on; empty while it can
 };
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#ifdef __MINGW_PRINTF_FORMAT
+#define VEXOTOOL_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define VEXOTOOL_PRINTF_FORMAT printf
+#endif
+std::string Format(const char* format, ...) __attribute__((format(VEXOTOOL_PRINTF_FORMAT, 1, 2)));
 std::string Format(const char* format, ...) {
     char text[256];
     va_list args;

@@ -15,28 +15,31 @@ struct CommandSpec {
     const char* name;
     CommandKind kind;
     const char* synopsis;
+    const char* summary;
     const char* help;
 };
 
 const CommandSpec kCommands[] = {
-    {"info", CommandKind::Info, "info",
+    {"info", CommandKind::Info, "info", "the card's identity and base addresses",
      "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
      "information word, the first word of the driver's PCI configuration reply, and the four\n"
      "base addresses with where each came from (the registry or the card's own register).\n"},
-    {"map", CommandKind::Map, "map",
+    {"map", CommandKind::Map, "map", "the board address map with this card's ports",
      "Prints the board address map: which board addresses reach internal memory, external\n"
      "memory and the two I/O ranges, with this card's port numbers and the window offsets.\n"},
-    {"read", CommandKind::Read, "read ADDR COUNT [--width 8|16|32]",
+    {"read", CommandKind::Read, "read ADDR COUNT [--width 8|16|32]", "read elements and print them",
      "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
      "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n"},
-    {"write", CommandKind::Write, "write ADDR VALUE... [--width 8|16|32]",
+    {"write", CommandKind::Write, "write ADDR VALUE... [--width 8|16|32]", "write elements",
      "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
      "address ADDR on. Every value must fit the width.\n"},
-    {"dump", CommandKind::Dump, "dump ADDR LENGTH",
+    {"dump", CommandKind::Dump, "dump ADDR LENGTH", "bytes in hex and ASCII",
      "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a line.\n"},
     {"fill", CommandKind::Fill, "fill ADDR COUNT VALUE [--width 8|16|32]",
+     "write one value into many elements",
      "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR.\n"},
     {"memtest", CommandKind::MemTest, "memtest internal|external [--range ADDR LENGTH] [--full]",
+     "write and verify test patterns",
      "Writes and verifies test patterns and says what failed where; the memory's contents are\n"
      "lost. Every test checks the data lines (walking ones and zeros) and the byte lanes\n"
      "(8- and 16-bit writes merged into one word) at the first word, then:\n"
@@ -47,7 +50,8 @@ const CommandSpec kCommands[] = {
      "                           external word costs about a hundred bus accesses);\n"
      "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
      "                           of 4, inside one internal block or the external memory).\n"},
-    {"help", CommandKind::Help, "help [COMMAND]", "Prints the overview or one command's help.\n"},
+    {"help", CommandKind::Help, "help [COMMAND]", "this overview, or one command's help",
+     "Prints the overview or one command's help.\n"},
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
@@ -343,7 +347,13 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
                  "vexotool %s - diagnostic tool for the VexoLite card\n\n"
                  "usage: vexotool COMMAND [ARGS...] [+ COMMAND [ARGS...]]...\n\ncommands:\n",
                  VEXO_KIT_VERSION);
-    for (const CommandSpec& spec : kCommands) std::fprintf(out, "  %s\n", spec.synopsis);
+    for (const CommandSpec& spec : kCommands) {
+        if (std::strlen(spec.synopsis) < 42) {
+            std::fprintf(out, "  %-41s %s\n", spec.synopsis, spec.summary);
+        } else {
+            std::fprintf(out, "  %s\n  %-41s %s\n", spec.synopsis, "", spec.summary);
+        }
+    }
     std::fprintf(out,
                  "\nNumbers are decimal, or hex after 0x. Addresses are board addresses: see\n"
                  "'vexotool map'. Commands joined by '+' run in order on one opening of the card\n"

@@ -1,0 +1,363 @@
+// vexotool's commands under Wine, in one process: the tool's code linked in, VexoDLL.dll and the
+// simulated card (vexolite.vxd) beside this program, each case shaping the card through the
+// module's Sim* functions and checking the tool's output, exit code and what reached the card.
+//
+//   kit_wine_test              every case, with the simulated card
+//   kit_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
+//
+// Prints one line per case and a summary; the exit code is the number of failed cases (max 1).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "VexoDLL.h"
+#include "board_key.h"
+#include "vexolite_sim.h"
+#include "vexotool_commands.h"
+
+namespace {
+
+// --- a small runner -------------------------------------------------------------------------
+
+int passed = 0, failed = 0;
+std::vector<std::string> caseFailures;
+
+void Check(bool ok, const char* what, int line) {
+    if (ok) return;
+    char text[512];
+    std::snprintf(text, sizeof text, "line %d: %s", line, what);
+    caseFailures.push_back(text);
+}
+#define CHECK(condition) Check((condition), #condition, __LINE__)
+
+void RunCase(const char* name, void (*body)()) {
+    caseFailures.clear();
+    body();
+    if (caseFailures.empty()) {
+        ++passed;
+        std::printf("ok    %s\n", name);
+    } else {
+        ++failed;
+        std::printf("FAIL  %s\n", name);
+        for (const std::string& failure : caseFailures)
+            std::printf("        %s\n", failure.c_str());
+    }
+    std::fflush(stdout);
+}
+
+// --- the simulated card ---------------------------------------------------------------------
+
+struct Sim {
+    SimResetBoardFn reset;
+    SimRemoveAllFunctionsFn removeAllFunctions;
+    SimGetBarFn getBar;
+    SimSetDriverPresentFn setDriverPresent;
+    SimSetDriverIdentityFn setDriverIdentity;
+    SimSetFailingCodeFn setFailingCode;
+    SimReadMemoryFn readMemory;
+    SimWriteMemoryFn writeMemory;
+    SimReadIoRegisterFn readIoRegister;
+    SimTraceCountFn traceCount;
+    SimGetTraceEventFn traceEvent;
+    SimClearTraceFn clearTrace;
+} sim;
+
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn* fn) {
+    *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (*fn == nullptr) std::printf("vexolite.vxd lacks %s\n", name);
+    return *fn != nullptr;
+}
+
+// Loads the module the device path will reach, so that both share one simulated card.
+bool LoadSim() {
+    const HMODULE module = LoadLibraryA("vexolite.vxd");
+    if (module == nullptr) {
+        std::printf("cannot load vexolite.vxd beside the program\n");
+        return false;
+    }
+    return Resolve(module, "SimResetBoard", &sim.reset) &&
+           Resolve(module, "SimRemoveAllFunctions", &sim.removeAllFunctions) &&
+           Resolve(module, "SimGetBar", &sim.getBar) &&
+           Resolve(module, "SimSetDriverPresent", &sim.setDriverPresent) &&
+           Resolve(module, "SimSetDriverIdentity", &sim.setDriverIdentity) &&
+           Resolve(module, "SimSetFailingCode", &sim.setFailingCode) &&
+           Resolve(module, "SimReadMemory", &sim.readMemory) &&
+           Resolve(module, "SimWriteMemory", &sim.writeMemory) &&
+           Resolve(module, "SimReadIoRegister", &sim.readIoRegister) &&
+           Resolve(module, "SimTraceCount", &sim.traceCount) &&
+           Resolve(module, "SimGetTraceEvent", &sim.traceEvent) &&
+           Resolve(module, "SimClearTrace", &sim.clearTrace);
+}
+
+int DriverRequests(std::uint32_t code) {
+    int n = 0;
+    SimTraceEvent event;
+    for (std::uint32_t i = 0; i < sim.traceCount(); ++i) {
+        if (sim.traceEvent(i, &event) && event.op == SIM_OP_DRIVER_REQUEST && event.where == code)
+            ++n;
+    }
+    return n;
+}
+
+std::vector<std::uint8_t> ExtMem(std::uint32_t offset, std::uint32_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    sim.readMemory(SIM_EXT_MEM, offset, bytes.data(), count);
+    return bytes;
+}
+
+// The board configuration key in Wine's registry.
+void SetKeyValue(const char* name, DWORD value) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, vexo::board_key::kPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &key, nullptr);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+void DeleteKey() {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, vexo::board_key::kPath);
+}
+
+// --- running the tool ---------------------------------------------------------------------
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+std::string ReadBack(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
+ToolRun Tool(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    std::FILE* out = std::fopen("kit_tool_out.tmp", "w+b");
+    std::FILE* err = std::fopen("kit_tool_err.tmp", "w+b");
+    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, ReadBack(out), ReadBack(err)};
+}
+
+bool Has(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// --- the cases ------------------------------------------------------------------------------
+
+void InfoWithoutRegistryKey() {
+    DeleteKey();
+    const ToolRun run = Tool({"info"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "device id        0x2004"));
+    CHECK(Has(run.out, "vendor id        0x10CF"));
+    CHECK(Has(run.out, "PCI config       0x200410CF"));
+    CHECK(Has(run.out, "external memory  0xE8000000  from card register BAR0"));
+    CHECK(Has(run.out, "I/O range 1      0x0000D000  from card register BAR2"));
+    CHECK(run.err.empty());
+}
+
+void InfoWithRegistryKey() {
+    SetKeyValue("Io1BaseAddress", 0xC000);
+    SetKeyValue("IntMemBaseAddress", 0xE9000000u);
+    const ToolRun run = Tool({"info"});
+    DeleteKey();
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "I/O range 1      0x0000C000  from registry Io1BaseAddress"));
+    CHECK(Has(run.out, "internal memory  0xE9000000  from registry IntMemBaseAddress"));
+    CHECK(Has(run.out, "I/O range 2      0x0000D400  from card register BAR3"));
+    std::uint32_t bar2 = 0;
+    CHECK(sim.getBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, &bar2) && bar2 == 0xC000);
+}
+
+void WriteAndReadEachRegion() {
+    ToolRun run = Tool({"write", "0x08000010", "0x11223344", "0xAABBCCDD", "--width", "32"});
+    CHECK(run.status == 0);
+    const std::vector<std::uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 0xDD, 0xCC, 0xBB, 0xAA};
+    CHECK(ExtMem(0x10, 8) == expected);
+    run = Tool({"read", "0x08000010", "2", "--width", "32"});
+    CHECK(run.out == "08000010  11223344 AABBCCDD\n");
+
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    sim.writeMemory(SIM_INT_MEM, 0xC0FC, bytes, 4);
+    run = Tool({"read", "0xC0FC", "6"});
+    CHECK(run.out == "0000C0FC  01 02 03 04 FF FF\n");
+
+    run = Tool({"write", "0x10300", "0xBEEF", "--width", "16"});
+    std::uint32_t port = 0;
+    CHECK(sim.readIoRegister(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 1, 0x80, 16, &port) &&
+          port == 0xBEEF);
+}
+
+void DumpShowsHexAndText() {
+    sim.writeMemory(SIM_EXT_MEM, 0x20, "Hello, card!", 12);
+    const ToolRun run = Tool({"dump", "0x08000020", "16"});
+    CHECK(run.status == 0);
+    CHECK(run.out ==
+          "08000020  48 65 6C 6C 6F 2C 20 63  61 72 64 21 00 00 00 00  |Hello, card!....|\n");
+}
+
+void FillWritesExactlyTheCount() {
+    const ToolRun run = Tool({"fill", "0x08000100", "100", "0x5A"});
+    CHECK(run.status == 0);
+    CHECK(run.out == "fill: 100 8-bit elements at 0x08000100, each 0x5A\n");
+    const std::vector<std::uint8_t> memory = ExtMem(0x100, 101);
+    CHECK(memory[0] == 0x5A && memory[99] == 0x5A && memory[100] == 0);
+}
+
+void MapShowsThePorts() {
+    const ToolRun run = Tool({"map"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "I/O range 1 at port 0xD000, I/O range 2 at port 0xD400"));
+    CHECK(Has(run.out, "0x00010380-0x000103BF  I/O range 2              ports 0xD4C0-0xD4FF"));
+}
+
+void MemTestsPass() {
+    ToolRun run = Tool({"memtest", "internal"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "memtest internal: PASS\n"));
+    run = Tool({"memtest", "external"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "address lines A2-A23, 23 addresses from 0x08000000"));
+    CHECK(Has(run.out, "memtest external: PASS\n"));
+    run = Tool({"memtest", "external", "--range", "0x08000400", "256"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "every word    0x08000400-0x080004FF, 64 words"));
+}
+
+void ChainedCommandsOpenTheCardOnce() {
+    const ToolRun run = Tool({"write", "0x8000", "7", "+", "read", "0x8000", "1"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "> vexotool read 0x8000 1\n00008000  07\n"));
+    CHECK(DriverRequests(3) == 1);
+}
+
+void BadUsageWritesNothing() {
+    ToolRun run = Tool({"write", "0x8000", "5", "+", "read", "0x10400", "1"});
+    CHECK(run.status == 2);
+    CHECK(run.out.empty());
+    CHECK(run.err ==
+          "vexotool: address 0x10400 is outside the board address map (0x0-0x103FF, "
+          "0x08000000-0x08FFFFFF)\n");
+    run = Tool({"fill", "0x8000", "4", "0x1FF"});
+    CHECK(run.status == 2);
+    CHECK(run.err == "vexotool: value 0x1FF does not fit in 8 bits\n");
+    run = Tool({"read", "0x8002", "1", "--width", "32"});
+    CHECK(run.status == 2);
+    run = Tool({"dump", "0x08FFFFF0", "32"});
+    CHECK(run.status == 2);
+    CHECK(sim.traceCount() == 0);
+}
+
+void Diagnose(void (*shape)(), const char* reason) {
+    shape();
+    const ToolRun run = Tool({"info"});
+    CHECK(run.status == 1);
+    CHECK(run.out.empty());
+    CHECK(FirstLine(run.err) == std::string("vexotool: cannot open the card: ") + reason);
+    if (FirstLine(run.err) != std::string("vexotool: cannot open the card: ") + reason) {
+        std::printf("        got: %s\n", FirstLine(run.err).c_str());
+    }
+}
+
+void WrongIdentity() {
+    Diagnose([] { sim.setDriverIdentity(0x2005, 0x10CF); },
+             "the driver reports device 0x2005, vendor 0x10CF, not the VexoLite card (device "
+             "0x2004, vendor 0x10CF)");
+}
+void DriverRefusesEverything() {
+    Diagnose([] { sim.setDriverPresent(0); },
+             "the driver refuses to report its device identifier (control code 3)");
+}
+void NoCardOnTheBus() {
+    Diagnose([] { sim.removeAllFunctions(); },
+             "no card answers on the PCI bus (no function 1 with device 0x2004, vendor 0x10CF on "
+             "buses 0-255, devices 0-31)");
+}
+void InternalWindowRefused() {
+    Diagnose([] { sim.setFailingCode(6, 1); },
+             "the driver refused the internal memory window (control code 6) (card at bus 2, "
+             "device 5)");
+}
+void ExternalWindowRefused() {
+    Diagnose([] { sim.setFailingCode(7, 1); },
+             "the driver refused the external memory window (control code 7) (card at bus 2, "
+             "device 5)");
+}
+void BasesRefused() {
+    Diagnose([] { sim.setFailingCode(16, 1); },
+             "the driver refused the card's base addresses (control code 16) (card at bus 2, "
+             "device 5)");
+}
+
+void HelpNeedsNoCard() {
+    sim.removeAllFunctions();
+    const ToolRun run = Tool({"memtest", "--help"});
+    CHECK(run.status == 0);
+    CHECK(Has(run.out, "usage: vexotool memtest internal|external [--range ADDR LENGTH] [--full]"));
+}
+
+// Run where vexolite.vxd is absent: the device path cannot be opened.
+void DriverMissing() {
+    CHECK(GetFileAttributesA("vexolite.vxd") == INVALID_FILE_ATTRIBUTES);
+    const ToolRun run = Tool({"dump", "0x8000", "16"});
+    CHECK(run.status == 1);
+    CHECK(run.out.empty());
+    CHECK(FirstLine(run.err) ==
+          "vexotool: cannot open the card: the driver \\\\.\\VexoLite.vxd cannot be opened");
+    CHECK(cVexoGetINTA() == -1);
+}
+
+struct Case {
+    const char* name;
+    void (*body)();
+};
+
+const Case kCardCases[] = {
+    {"info without the registry key", InfoWithoutRegistryKey},
+    {"info with the registry key", InfoWithRegistryKey},
+    {"write and read each region", WriteAndReadEachRegion},
+    {"dump shows hex and text", DumpShowsHexAndText},
+    {"fill writes exactly the count", FillWritesExactlyTheCount},
+    {"map shows the ports", MapShowsThePorts},
+    {"memtests pass", MemTestsPass},
+    {"chained commands open the card once", ChainedCommandsOpenTheCardOnce},
+    {"bad usage writes nothing", BadUsageWritesNothing},
+    {"diagnosis: wrong identity", WrongIdentity},
+    {"diagnosis: driver refuses every request", DriverRefusesEverything},
+    {"diagnosis: no card on the bus", NoCardOnTheBus},
+    {"diagnosis: internal window refused", InternalWindowRefused},
+    {"diagnosis: external window refused", ExternalWindowRefused},
+    {"diagnosis: bases refused", BasesRefused},
+    {"help needs no card", HelpNeedsNoCard},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--no-driver") == 0) {
+        RunCase("diagnosis: driver missing", DriverMissing);
+    } else {
+        if (!LoadSim()) return 1;
+        for (const Case& c : kCardCases) {
+            sim.reset();
+            DeleteKey();
+            sim.clearTrace();
+            RunCase(c.name, c.body);
+        }
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
