@@ -3,7 +3,6 @@
 // one load through a memory window, one port access of its width, or not at all when it leads
 // nowhere. The memory windows are only ever stored to as whole aligned 32-bit words, and every
 // store is preceded by a pause.
-#include <cstddef>
 #include <type_traits>
 
 #include "address_map.h"
@@ -23,20 +22,20 @@ constexpr int kNoElementWidth = 0;
 template <typename Element>
 constexpr Element kAllOnes = static_cast<Element>(~Element{0});
 
-// The caller's buffer holds little-endian elements at any alignment. Byte by byte, so that no
-// unaligned access and no C runtime routine is involved; compilers fold this into one move.
+// The caller's buffer holds little-endian elements at any alignment. An element is moved with
+// one unaligned access of its width (x86 allows it), typed so that the compiler neither assumes
+// alignment nor lets the access alias-analyse away; no C runtime routine is involved.
+template <typename Element>
+using UnalignedElement [[gnu::may_alias, gnu::aligned(1)]] = Element;
+
 template <typename Element>
 Element TakeElement(const std::uint8_t* bytes) {
-    std::uint32_t value = 0;
-    for (std::size_t k = 0; k < sizeof(Element); ++k) value |= std::uint32_t{bytes[k]} << (8 * k);
-    return static_cast<Element>(value);
+    return *reinterpret_cast<const UnalignedElement<Element>*>(bytes);
 }
 
 template <typename Element>
 void PutElement(std::uint8_t* bytes, Element value) {
-    for (std::size_t k = 0; k < sizeof(Element); ++k) {
-        bytes[k] = static_cast<std::uint8_t>(std::uint32_t{value} >> (8 * k));
-    }
+    *reinterpret_cast<UnalignedElement<Element>*>(bytes) = value;
 }
 
 template <typename Element>
@@ -79,7 +78,8 @@ void OutToPort(std::uint32_t port, Element value) {
 // Only the bytes inside the window are loaded, one at a time; each byte past its end reads as
 // 0xFF, as a location that leads nowhere does.
 template <typename Element>
-Element LoadAtExternalEnd(std::uint32_t windowAddress, std::uint32_t address) {
+[[gnu::noinline, gnu::cold]] Element LoadAtExternalEnd(std::uint32_t windowAddress,
+                                                       std::uint32_t address) {
     const std::uint32_t bytesInside = map::kExtMemLast - address + 1;
     std::uint32_t value = kAllOnes<std::uint32_t>;
     for (std::uint32_t k = 0; k < bytesInside; ++k) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "address_map.h"
 #include "board.h"
 #include "board_context.h"
 #include "testing.h"

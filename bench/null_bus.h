@@ -1,0 +1,24 @@
+// The benchmark's bus that does nothing (platform_null.cpp): what it counts and what it answers.
+#pragma once
+
+#include <cstdint>
+
+namespace vexo::bench {
+
+struct BusCounts {
+    std::uint64_t portReads = 0;  // pauses' reads included
+    std::uint64_t portWrites = 0;
+    std::uint64_t windowLoads = 0;
+    std::uint64_t windowStores = 0;
+};
+
+// Every access the library makes through the platform layer, since the last reset.
+extern BusCounts counts;
+
+// The window addresses the driver hands out and the bases the registry holds.
+constexpr std::uint32_t kIntWindow = 0x10000000u;
+constexpr std::uint32_t kExtWindow = 0x20000000u;
+constexpr std::uint32_t kIo1Base = 0xC000;
+constexpr std::uint32_t kIo2Base = 0xC400;
+
+}  // namespace vexo::bench

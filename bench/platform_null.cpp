@@ -1,0 +1,141 @@
+// A bus that does nothing, for measuring the library's own work: ports read all ones, window
+// loads return 0, stores and port writes vanish. Each access is counted. The driver and the
+// registry answer just enough for cVexoOpen, and configuration space holds one card, at the last
+// slot the scan reaches (device 31, bus 255), so that an open runs the full scan.
+#include <cstdlib>
+#include <cstring>
+
+#include "null_bus.h"
+#include "platform.h"
+
+namespace vexo::bench {
+
+BusCounts counts;
+
+}  // namespace vexo::bench
+
+namespace vexo::platform {
+
+namespace {
+
+using bench::counts;
+
+constexpr std::uint16_t kConfigAddressPort = 0xCF8;
+constexpr std::uint16_t kConfigDataPort = 0xCFC;
+// Configuration address of register 0 of function 1, device 31, bus 255.
+constexpr std::uint32_t kLastSlotId = 0x80000000u | (255u << 16) | (31u << 11) | (1u << 8);
+constexpr std::uint32_t kCardId = 0x200410CFu;
+
+std::uint32_t configAddress = 0;
+
+bool ReplyWord(void* out, std::uint32_t outSize, std::uint32_t word) {
+    if (out == nullptr || outSize < 4) return false;
+    std::memcpy(out, &word, 4);
+    return true;
+}
+
+}  // namespace
+
+DriverHandle OpenDriver(const char*) {
+    return 1;
+}
+
+bool DriverRequest(DriverHandle, std::uint32_t code, const void*, std::uint32_t, void* out,
+                   std::uint32_t outSize) {
+    switch (code) {
+        case 1:
+            return ReplyWord(out, outSize, 0);
+        case 2:
+            return ReplyWord(out, outSize, 0x10CF);
+        case 3:
+            return ReplyWord(out, outSize, 0x2004);
+        case 6:
+            return ReplyWord(out, outSize, bench::kIntWindow);
+        case 7:
+            return ReplyWord(out, outSize, bench::kExtWindow);
+        case 15:
+        case 16:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CloseDriver(DriverHandle) {}
+
+bool OpenMachineKey(const char*, RegistryKey* key) {
+    *key = 1;
+    return true;
+}
+
+// The applet's defaults: internal and external memory, I/O ranges 1 and 2, in reading order.
+bool QueryValue(RegistryKey, const char* name, void* data, std::uint32_t size) {
+    std::uint32_t value = 0;
+    if (std::strcmp(name, "IntMemBaseAddress") == 0) value = 0xE9000000u;
+    if (std::strcmp(name, "ExtMemBaseAddress") == 0) value = 0xEA000000u;
+    if (std::strcmp(name, "Io1BaseAddress") == 0) value = bench::kIo1Base;
+    if (std::strcmp(name, "Io2BaseAddress") == 0) value = bench::kIo2Base;
+    if (value == 0 || size < 4) return false;
+    std::memcpy(data, &value, 4);
+    return true;
+}
+
+void CloseKey(RegistryKey) {}
+
+std::uint8_t PortRead8(std::uint16_t) {
+    ++counts.portReads;
+    return 0xFF;
+}
+
+std::uint16_t PortRead16(std::uint16_t) {
+    ++counts.portReads;
+    return 0xFFFF;
+}
+
+std::uint32_t PortRead32(std::uint16_t port) {
+    ++counts.portReads;
+    if (port == kConfigDataPort && configAddress == kLastSlotId) return kCardId;
+    return 0xFFFFFFFFu;
+}
+
+void PortWrite8(std::uint16_t, std::uint8_t) {
+    ++counts.portWrites;
+}
+
+void PortWrite16(std::uint16_t, std::uint16_t) {
+    ++counts.portWrites;
+}
+
+void PortWrite32(std::uint16_t port, std::uint32_t value) {
+    ++counts.portWrites;
+    if (port == kConfigAddressPort) configAddress = value;
+}
+
+std::uint8_t WindowLoad8(std::uint32_t) {
+    ++counts.windowLoads;
+    return 0;
+}
+
+std::uint16_t WindowLoad16(std::uint32_t) {
+    ++counts.windowLoads;
+    return 0;
+}
+
+std::uint32_t WindowLoad32(std::uint32_t) {
+    ++counts.windowLoads;
+    return 0;
+}
+
+void WindowStore32(std::uint32_t, std::uint32_t) {
+    ++counts.windowStores;
+}
+
+void* HeapAllocate(std::size_t size) {
+    return std::malloc(size);
+}
+
+void HeapRelease(void* memory) {
+    std::free(memory);
+}
+
+}  // namespace vexo::platform

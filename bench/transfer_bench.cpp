@@ -1,0 +1,159 @@
+// Bus accesses per element of every kind of block transfer, next to the counts the transfer
+// rules prescribe, on a bus that does nothing. Run under callgrind (bench/callgrind_table.py) it
+// also marks each case with a client request, so that the library's own instructions can be
+// read per case; natively the marks cost nothing.
+//
+// Exit code 0 when every count equals the prescribed one.
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "VexoDLL.h"
+#include "null_bus.h"
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name) (void)(name)
+#endif
+
+namespace {
+
+using vexo::bench::BusCounts;
+using vexo::bench::counts;
+
+enum class Region { Internal, External, Io, Nowhere };
+const char* const kRegionNames[] = {"internal", "external", "I/O", "nowhere"};
+const char* const kWidthNames[] = {"", "Byte", "Short", "", "Long"};
+
+constexpr std::uint32_t kElementsPerCase = 4096;
+constexpr std::uint32_t kPause = 50;  // port reads in one pause
+
+struct PerElement {
+    std::uint32_t portReads, portWrites, windowLoads, windowStores;
+    std::uint32_t Total() const { return portReads + portWrites + windowLoads + windowStores; }
+};
+
+// What the transfer rules prescribe for one element.
+PerElement Prescribed(bool write, int size, Region region) {
+    switch (region) {
+        case Region::Internal:
+            if (!write) return {0, 0, 1, 0};
+            return size == 4 ? PerElement{kPause, 0, 0, 1} : PerElement{kPause, 0, 1, 1};
+        case Region::External:
+            if (!write) return {kPause, 0, 1, 0};
+            return size == 4 ? PerElement{2 * kPause, 0, 0, 1} : PerElement{2 * kPause, 0, 1, 1};
+        case Region::Io:
+            return write ? PerElement{0, 1, 0, 0} : PerElement{1, 0, 0, 0};
+        case Region::Nowhere:
+            return {0, 0, 0, 0};
+    }
+    return {};
+}
+
+// Where a case's transfers start and how many elements one transfer moves, so that every
+// element stays in its region.
+struct Placement {
+    std::uint32_t address;
+    std::uint32_t elementsPerCall;
+};
+
+Placement PlacementOf(Region region, int size) {
+    switch (region) {
+        case Region::Internal:
+            return {0x8000, 0x100u / size};  // one block of 256 bytes
+        case Region::External:
+            return {0x08000000, 1024};
+        case Region::Io:
+            return {0x10000, 0x40u / size};  // 64 ports of I/O range 1
+        case Region::Nowhere:
+            return {0x0100, 1024};
+    }
+    return {};
+}
+
+int Transfer(bool write, int size, std::uint32_t address, std::uint8_t* buffer,
+             std::uint32_t count) {
+    if (write) {
+        switch (size) {
+            case 1:
+                return cVexoWriteBlockByte(address, buffer, count);
+            case 2:
+                return cVexoWriteBlockShort(address, buffer, count);
+            default:
+                return cVexoWriteBlockLong(address, buffer, count);
+        }
+    }
+    switch (size) {
+        case 1:
+            return cVexoReadBlockByte(address, buffer, count);
+        case 2:
+            return cVexoReadBlockShort(address, buffer, count);
+        default:
+            return cVexoReadBlockLong(address, buffer, count);
+    }
+}
+
+bool RunCase(bool write, int size, Region region) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s %s %s", write ? "write" : "read", kWidthNames[size],
+                  kRegionNames[static_cast<int>(region)]);
+    const Placement placement = PlacementOf(region, size);
+    std::vector<std::uint8_t> buffer(std::size_t{placement.elementsPerCall} * size, 0x5A);
+    const std::uint32_t calls = kElementsPerCase / placement.elementsPerCall;
+
+    counts = BusCounts{};
+    bool allHandled = true;
+    CALLGRIND_ZERO_STATS;
+    for (std::uint32_t call = 0; call < calls; ++call) {
+        allHandled &=
+            Transfer(write, size, placement.address, buffer.data(), placement.elementsPerCall) == 1;
+    }
+    CALLGRIND_DUMP_STATS_AT(name);
+
+    const std::uint64_t elements = std::uint64_t{calls} * placement.elementsPerCall;
+    const PerElement expected = Prescribed(write, size, region);
+    const bool equal = allHandled && counts.portReads == expected.portReads * elements &&
+                       counts.portWrites == expected.portWrites * elements &&
+                       counts.windowLoads == expected.windowLoads * elements &&
+                       counts.windowStores == expected.windowStores * elements;
+    std::printf("| %-20s | %5" PRIu64 " | %6.2f | %6.2f | %6.2f | %6.2f | %3u/%u/%u/%u | %s |\n",
+                name, elements, double(counts.portReads) / elements,
+                double(counts.portWrites) / elements, double(counts.windowLoads) / elements,
+                double(counts.windowStores) / elements, expected.portReads, expected.portWrites,
+                expected.windowLoads, expected.windowStores, equal ? "equal" : "DIFFERENT");
+    return equal;
+}
+
+}  // namespace
+
+int main() {
+    counts = BusCounts{};
+    CALLGRIND_ZERO_STATS;
+    const int opened = cVexoOpen();
+    CALLGRIND_DUMP_STATS_AT("open");
+    // Every probe is one write of the configuration address and one read of the data port;
+    // after the scan come five configuration writes (two accesses each) and three set-up writes.
+    const std::uint64_t probes = (counts.portReads + counts.portWrites - 2 * 5 - 3) / 2;
+    std::printf("cVexoOpen: result %d, %" PRIu64 " port reads, %" PRIu64 " port writes, %" PRIu64
+                " probes\n\n",
+                opened, counts.portReads, counts.portWrites, probes);
+    if (opened != 1) return 1;
+
+    std::printf(
+        "| transfer             | elems | port rd | port wr | loads  | stores | "
+        "prescribed rd/wr/ld/st | counts |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    bool allEqual = true;
+    for (bool write : {false, true}) {
+        for (int size : {1, 2, 4}) {
+            for (Region region :
+                 {Region::Internal, Region::External, Region::Io, Region::Nowhere}) {
+                allEqual &= RunCase(write, size, region);
+            }
+        }
+    }
+    cVexoClose();
+    return allEqual ? 0 : 1;
+}
