@@ -1,7 +1,8 @@
 # Compares the export and import tables of VexoDLL.dll with the lists below and fails on any
 # difference: a missing, extra or renumbered export, or an import that was not chosen on purpose.
 # Every import must exist on Windows 95 and 98.
-#   cmake -DDLL=<VexoDLL.dll> -DOBJDUMP=<objdump for PE i386> -P check_dll_tables.cmake
+#   cmake -DDLL=<VexoDLL.dll> -DOBJECTS=<its object files> -DOBJDUMP=<PE i386 objdump>
+#         -P check_dll_tables.cmake
 cmake_minimum_required(VERSION 3.20)
 
 set(expected_exports
@@ -95,3 +96,16 @@ endfunction()
 compare(exports "${expected_exports}" "${exports}")
 compare(imports "${expected_imports}" "${imports}")
 compare(header "${expected_header}" "${header}")
+
+# The DLL has no C runtime to run static constructors or thread-local set-up: an object that
+# needs either would be linked in silently and its set-up never run.
+foreach(object IN LISTS OBJECTS)
+  execute_process(COMMAND ${OBJDUMP} -h ${object} OUTPUT_VARIABLE sections RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -h ${object} failed: ${result}")
+  endif()
+  if(sections MATCHES " (\\.ctors|\\.dtors|\\.init_array|\\.fini_array|\\.tls)[ .$]")
+    get_filename_component(name ${object} NAME)
+    message(SEND_ERROR "${name}: has ${CMAKE_MATCH_1}, which nothing in the DLL would run")
+  endif()
+endforeach()
