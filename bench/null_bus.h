@@ -12,6 +12,14 @@ struct BusCounts {
     std::uint64_t windowStores = 0;
 };
 
+// Configuration address of register 0 of the one function that answers with the card's identity.
+constexpr std::uint32_t ConfigAddressOf(std::uint32_t bus, std::uint32_t device) {
+    return 0x80000000u | bus << 16 | device << 11 | 1u << 8;
+}
+constexpr std::uint32_t kFirstSlot = ConfigAddressOf(0, 0);
+constexpr std::uint32_t kLastSlot = ConfigAddressOf(255, 31);  // the scan's last probe
+extern std::uint32_t cardSlot;
+
 // Every access the library makes through the platform layer, since the last reset.
 extern BusCounts counts;
 

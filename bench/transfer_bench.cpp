@@ -126,20 +126,31 @@ bool RunCase(bool write, int size, Region region) {
     return equal;
 }
 
-}  // namespace
-
-int main() {
+// Opens the board with the card at `slot` and returns the number of probes the scan made: each
+// is one write of the configuration address and one read of the data port; after the scan come
+// five configuration writes (two accesses each) and three set-up writes.
+std::uint64_t OpenWithCardAt(std::uint32_t slot, const char* name) {
+    vexo::bench::cardSlot = slot;
     counts = BusCounts{};
     CALLGRIND_ZERO_STATS;
     const int opened = cVexoOpen();
-    CALLGRIND_DUMP_STATS_AT("open");
-    // Every probe is one write of the configuration address and one read of the data port;
-    // after the scan come five configuration writes (two accesses each) and three set-up writes.
+    CALLGRIND_DUMP_STATS_AT(name);
     const std::uint64_t probes = (counts.portReads + counts.portWrites - 2 * 5 - 3) / 2;
-    std::printf("cVexoOpen: result %d, %" PRIu64 " port reads, %" PRIu64 " port writes, %" PRIu64
-                " probes\n\n",
-                opened, counts.portReads, counts.portWrites, probes);
-    if (opened != 1) return 1;
+    std::printf("%s: result %d, %" PRIu64 " port reads, %" PRIu64 " port writes, %" PRIu64
+                " probes\n",
+                name, opened, counts.portReads, counts.portWrites, probes);
+    return opened == 1 ? probes : 0;
+}
+
+}  // namespace
+
+int main() {
+    // The scan's own cost per probe is the difference between an open that finds the card at
+    // the first probe and one whose scan runs to the last slot.
+    if (OpenWithCardAt(vexo::bench::kFirstSlot, "open first") != 1) return 1;
+    cVexoClose();
+    if (OpenWithCardAt(vexo::bench::kLastSlot, "open last") != 8192) return 1;
+    std::printf("\n");
 
     std::printf(
         "| transfer             | elems | port rd | port wr | loads  | stores | "
