@@ -1,0 +1,343 @@
+// The six block exports of the shipped VexoDLL.dll against the simulated card under Wine: data
+// through every export, across widths, onto the right ports, with the pauses on the port trace,
+// and reads at the very end of the external window, which is followed by an inaccessible page.
+//
+// Many cases run in one process (each Wine start is slow); one line per case, then a summary.
+// The exit code is the number of failed cases. External memory elements cost 50-100 trapped
+// port reads each, so those transfers stay short.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "VexoDLL.h"
+#include "vexolite_sim.h"
+
+namespace {
+
+// ---- a small runner --------------------------------------------------------------------------
+
+int failedChecks = 0;
+
+void Fail(int line, const char* format, ...) {
+    std::printf("    line %d: ", line);
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    ++failedChecks;
+}
+
+#define CHECK_EQ(expected, actual)                                                        \
+    do {                                                                                  \
+        const unsigned long e_ = (unsigned long)(expected), a_ = (unsigned long)(actual); \
+        if (e_ != a_) Fail(__LINE__, "%s: expected 0x%lX, got 0x%lX", #actual, e_, a_);   \
+    } while (0)
+#define CHECK_BYTES(expected, actual, count)                                               \
+    do {                                                                                   \
+        if (std::memcmp((expected), (actual), (count)) != 0)                               \
+            Fail(__LINE__, "%s differs from %s in its first %d bytes", #actual, #expected, \
+                 static_cast<int>(count));                                                 \
+    } while (0)
+
+// ---- the simulated machine --------------------------------------------------------------------
+
+constexpr std::uint32_t kIo1Base = 0xC000;
+constexpr std::uint32_t kIo2Base = 0xC400;
+constexpr std::uint32_t kPauseReads = 50;
+
+const char kKeyPath[] = "System\\CurrentControlSet\\Services\\Class\\VexoLite";
+
+bool WriteBoardKey() {
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        &disposition) != ERROR_SUCCESS) {
+        return false;
+    }
+    const char* names[4] = {"IntMemBaseAddress", "ExtMemBaseAddress", "Io1BaseAddress",
+                            "Io2BaseAddress"};
+    const DWORD values[4] = {0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base};
+    bool ok = true;
+    for (int i = 0; i < 4; ++i) {
+        ok = ok && RegSetValueExA(key, names[i], 0, REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&values[i]), 4) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return ok;
+}
+
+std::vector<SimTraceEvent> TakeTrace() {
+    std::vector<SimTraceEvent> trace;
+    const std::uint32_t count = SimTraceCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        SimTraceEvent e;
+        if (SimGetTraceEvent(i, &e)) trace.push_back(e);
+    }
+    SimClearTrace();
+    return trace;
+}
+
+// What a transfer did on the ports: pauses (50 8-bit reads of io1Base in a row) and every other
+// port access in order.
+struct PortActivity {
+    std::uint32_t pauses = 0;
+    std::uint32_t strayPauseReads = 0;  // reads of io1Base that do not make whole pauses
+    std::vector<SimTraceEvent> others;
+};
+
+bool IsPauseRead(const SimTraceEvent& e) {
+    return e.op == SIM_OP_PORT_READ && e.width == 8 && e.where == kIo1Base;
+}
+
+PortActivity TakePortActivity() {
+    const std::vector<SimTraceEvent> trace = TakeTrace();
+    PortActivity activity;
+    std::size_t i = 0;
+    while (i < trace.size()) {
+        std::size_t run = 0;
+        while (i + run < trace.size() && IsPauseRead(trace[i + run])) ++run;
+        activity.pauses += run / kPauseReads;
+        activity.strayPauseReads += run % kPauseReads;
+        i += run;
+        if (run == 0) activity.others.push_back(trace[i++]);
+    }
+    return activity;
+}
+
+void CheckPortAccess(int line, const PortActivity& activity, std::size_t index, std::uint32_t op,
+                     std::uint32_t width, std::uint32_t port) {
+    if (index >= activity.others.size()) {
+        Fail(line, "port access %d missing", static_cast<int>(index));
+        return;
+    }
+    const SimTraceEvent& e = activity.others[index];
+    if (e.op != op || e.width != width || e.where != port) {
+        Fail(line, "port access %d: op %lu, %lu bits at 0x%lX; expected op %lu, %lu bits at 0x%lX",
+             static_cast<int>(index), (unsigned long)e.op, (unsigned long)e.width,
+             (unsigned long)e.where, (unsigned long)op, (unsigned long)width, (unsigned long)port);
+    }
+}
+
+std::vector<std::uint8_t> Memory(std::uint32_t which, std::uint32_t offset, std::uint32_t count) {
+    std::vector<std::uint8_t> bytes(count, 0xEE);
+    if (!SimReadMemory(which, offset, bytes.data(), count)) Fail(__LINE__, "memory read refused");
+    return bytes;
+}
+
+std::uint32_t IoRegister(std::uint32_t range, std::uint32_t offset, std::uint32_t width) {
+    std::uint32_t value = 0;
+    SimReadIoRegister(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, range, offset, width, &value);
+    return value;
+}
+
+// ---- cases ------------------------------------------------------------------------------------
+
+const std::uint8_t kPattern[16] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
+                                   0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
+
+void EachExportMovesItsWidthEndToEnd() {
+    // Byte: internal memory block 1.
+    CHECK_EQ(1, cVexoWriteBlockByte(0x8000, kPattern, 16));
+    CHECK_BYTES(kPattern, Memory(SIM_INT_MEM, 0x8000, 16).data(), 16);
+    std::uint8_t bytes[16] = {};
+    CHECK_EQ(1, cVexoReadBlockByte(0x8000, bytes, 16));
+    CHECK_BYTES(kPattern, bytes, 16);
+
+    // Short: external memory.
+    CHECK_EQ(1, cVexoWriteBlockShort(0x08000100, kPattern, 4));
+    CHECK_BYTES(kPattern, Memory(SIM_EXT_MEM, 0x100, 8).data(), 8);
+    std::uint16_t shorts[4] = {};
+    CHECK_EQ(1, cVexoReadBlockShort(0x08000100, shorts, 4));
+    CHECK_BYTES(kPattern, shorts, 8);
+
+    // Long: internal memory block 2 and I/O range 2.
+    CHECK_EQ(1, cVexoWriteBlockLong(0xC000, kPattern, 4));
+    CHECK_BYTES(kPattern, Memory(SIM_INT_MEM, 0xC000, 16).data(), 16);
+    std::uint32_t longs[4] = {};
+    CHECK_EQ(1, cVexoReadBlockLong(0xC000, longs, 4));
+    CHECK_BYTES(kPattern, longs, 16);
+    CHECK_EQ(1, cVexoWriteBlockLong(0x10220, kPattern, 2));
+    CHECK_EQ(0x43322110u, IoRegister(1, 0x20, 32));
+    CHECK_EQ(0x87766554u, IoRegister(1, 0x24, 32));
+    TakeTrace();
+}
+
+void DataWrittenWithOneWidthReadsBackWithTheOthers() {
+    // Longs to external memory, read back as bytes and shorts, at an odd start too.
+    CHECK_EQ(1, cVexoWriteBlockLong(0x08000200, kPattern, 4));
+    std::uint8_t bytes[16] = {};
+    CHECK_EQ(1, cVexoReadBlockByte(0x08000200, bytes, 16));
+    CHECK_BYTES(kPattern, bytes, 16);
+    std::uint16_t shorts[2] = {};
+    CHECK_EQ(1, cVexoReadBlockShort(0x08000201, shorts, 2));
+    CHECK_EQ(0x3221, shorts[0]);
+    CHECK_EQ(0x5443, shorts[1]);
+
+    // Bytes to internal memory one lane at a time, read back as one Long.
+    const std::uint8_t lanes[4] = {0xAA, 0xBB, 0xCC, 0xDD};
+    for (std::uint32_t k = 0; k < 4; ++k)
+        CHECK_EQ(1, cVexoWriteBlockByte(0x0010 + k, &lanes[k], 1));
+    std::uint32_t word = 0;
+    CHECK_EQ(1, cVexoReadBlockLong(0x0010, &word, 1));
+    CHECK_EQ(0xDDCCBBAAu, word);
+
+    // Shorts at odd addresses merge into the half that bit 1 selects.
+    const std::uint16_t halves[2] = {0x1111, 0x2222};
+    CHECK_EQ(1, cVexoWriteBlockShort(0x0021, halves, 2));
+    CHECK_EQ(1, cVexoReadBlockLong(0x0020, &word, 1));
+    CHECK_EQ(0x22221111u, word);
+    TakeTrace();
+}
+
+void IoRangeAccessesLandOnTheRightPorts() {
+    const std::uint8_t byte = 0x5A;
+    CHECK_EQ(1, cVexoWriteBlockByte(0x100BF, &byte, 1));  // range 1, port 0x7F
+    const std::uint16_t half = 0xBEEF;
+    CHECK_EQ(1, cVexoWriteBlockShort(0x10300, &half, 1));  // range 2, port 0x80
+    std::uint32_t longs[2] = {};
+    CHECK_EQ(1, cVexoReadBlockLong(0x10380, longs, 2));  // range 2, ports 0xC0 and 0xC4
+    std::uint16_t nowhere = 0;
+    CHECK_EQ(1, cVexoReadBlockShort(0x10280, &nowhere, 1));
+    CHECK_EQ(1, cVexoWriteBlockByte(0x10040, &byte, 1));
+
+    CHECK_EQ(0x5A, IoRegister(0, 0x7F, 8));
+    CHECK_EQ(0xBEEF, IoRegister(1, 0x80, 16));
+    CHECK_EQ(0xFFFF, nowhere);
+    const PortActivity activity = TakePortActivity();
+    CHECK_EQ(0, activity.pauses);
+    CHECK_EQ(4, activity.others.size());
+    CheckPortAccess(__LINE__, activity, 0, SIM_OP_PORT_WRITE, 8, kIo1Base + 0x7F);
+    CheckPortAccess(__LINE__, activity, 1, SIM_OP_PORT_WRITE, 16, kIo2Base + 0x80);
+    CheckPortAccess(__LINE__, activity, 2, SIM_OP_PORT_READ, 32, kIo2Base + 0xC0);
+    CheckPortAccess(__LINE__, activity, 3, SIM_OP_PORT_READ, 32, kIo2Base + 0xC4);
+}
+
+void MemoryAccessesPauseAsPrescribed() {
+    struct Case {
+        const char* what;
+        bool write;
+        int size;
+        std::uint32_t address;
+        std::uint32_t pauses;
+    };
+    const Case cases[] = {
+        {"read internal", false, 4, 0x80F0, 0},
+        {"read external", false, 1, 0x08000010, 1},
+        {"write internal byte", true, 1, 0x0031, 1},
+        {"write internal long", true, 4, 0x0030, 1},
+        {"write external short", true, 2, 0x08000012, 2},
+        {"write external long", true, 4, 0x08000014, 2},
+    };
+    std::uint8_t element[4] = {1, 2, 3, 4};
+    for (const Case& c : cases) {
+        TakeTrace();
+        int result = 0;
+        if (c.write) {
+            result = c.size == 1   ? cVexoWriteBlockByte(c.address, element, 1)
+                     : c.size == 2 ? cVexoWriteBlockShort(c.address, element, 1)
+                                   : cVexoWriteBlockLong(c.address, element, 1);
+        } else {
+            result = c.size == 1   ? cVexoReadBlockByte(c.address, element, 1)
+                     : c.size == 2 ? cVexoReadBlockShort(c.address, element, 1)
+                                   : cVexoReadBlockLong(c.address, element, 1);
+        }
+        const PortActivity activity = TakePortActivity();
+        if (result != 1 || activity.pauses != c.pauses || activity.strayPauseReads != 0 ||
+            !activity.others.empty()) {
+            Fail(__LINE__, "%s: result %d, %lu pauses (expected %lu), %lu stray reads, %d others",
+                 c.what, result, (unsigned long)activity.pauses, (unsigned long)c.pauses,
+                 (unsigned long)activity.strayPauseReads, static_cast<int>(activity.others.size()));
+        }
+    }
+}
+
+void ReadsAtTheEndOfTheExternalWindowStayInside() {
+    const std::uint8_t last[4] = {0x11, 0x22, 0x33, 0x44};
+    SimWriteMemory(SIM_EXT_MEM, 0xFFFFFC, last, 4);
+    std::uint32_t word = 0;
+    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFD, &word, 1));
+    CHECK_EQ(0xFF443322u, word);
+    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFE, &word, 1));
+    CHECK_EQ(0xFFFF4433u, word);
+    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFF, &word, 1));
+    CHECK_EQ(0xFFFFFF44u, word);
+    std::uint16_t shorts[2] = {0, 0x1234};
+    CHECK_EQ(0, cVexoReadBlockShort(0x08FFFFFF, shorts, 2));  // the second is past the map
+    CHECK_EQ(0xFF44, shorts[0]);
+    CHECK_EQ(0x1234, shorts[1]);
+    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFC, &word, 1));
+    CHECK_EQ(0x44332211u, word);
+    TakeTrace();
+}
+
+void RefusedTransfersTouchNothing() {
+    std::uint8_t bytes[4] = {9, 9, 9, 9};
+    CHECK_EQ(0, cVexoReadBlockByte(0x10400, bytes, 4));
+    CHECK_EQ(0, cVexoWriteBlockLong(0x09000000, bytes, 1));
+    CHECK_EQ(0, cVexoReadBlockLong(0x0000, nullptr, 1));
+    CHECK_EQ(0, cVexoWriteBlockShort(0x08000000, nullptr, 2));
+    CHECK_EQ(1, cVexoReadBlockByte(0x08000000, nullptr, 0));
+    CHECK_EQ(9, bytes[0]);
+    CHECK_EQ(0, TakeTrace().size());
+}
+
+void AfterCloseEveryExportFails() {
+    CHECK_EQ(1, cVexoClose());
+    std::uint8_t bytes[4] = {};
+    CHECK_EQ(0, cVexoReadBlockByte(0x0000, bytes, 1));
+    CHECK_EQ(0, cVexoReadBlockShort(0x0000, bytes, 1));
+    CHECK_EQ(0, cVexoReadBlockLong(0x0000, bytes, 1));
+    CHECK_EQ(0, cVexoWriteBlockByte(0x0000, bytes, 1));
+    CHECK_EQ(0, cVexoWriteBlockShort(0x0000, bytes, 1));
+    CHECK_EQ(0, cVexoWriteBlockLong(0x0000, bytes, 1));
+    CHECK_EQ(0, TakeTrace().size());
+}
+
+struct Case {
+    const char* name;
+    void (*run)();
+};
+
+const Case kCases[] = {
+    {"each export moves its width end to end", EachExportMovesItsWidthEndToEnd},
+    {"data written with one width reads back with the others",
+     DataWrittenWithOneWidthReadsBackWithTheOthers},
+    {"I/O range accesses land on the right ports", IoRangeAccessesLandOnTheRightPorts},
+    {"memory accesses pause as prescribed", MemoryAccessesPauseAsPrescribed},
+    {"reads at the end of the external window stay inside",
+     ReadsAtTheEndOfTheExternalWindowStayInside},
+    {"refused transfers touch nothing", RefusedTransfersTouchNothing},
+    {"after close every export fails", AfterCloseEveryExportFails},
+};
+
+}  // namespace
+
+int main() {
+    SimResetBoard();
+    if (!WriteBoardKey()) {
+        std::printf("cannot write the board configuration key\n");
+        return 1;
+    }
+    if (cVexoOpen() != 1) {
+        std::printf("cVexoOpen failed on the simulated card\n");
+        return 1;
+    }
+    SimClearTrace();
+
+    int passed = 0, failed = 0;
+    for (const Case& c : kCases) {
+        const int before = failedChecks;
+        c.run();
+        const bool ok = failedChecks == before;
+        std::printf("%s %s\n", ok ? "PASS" : "FAIL", c.name);
+        std::fflush(stdout);
+        (ok ? passed : failed) += 1;
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed;
+}
