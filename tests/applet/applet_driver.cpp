@@ -277,15 +277,20 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     // A step never blocks (what may open a message box is posted), but a tick can still arrive
     // from a nested loop while a step is sending.
     if (inStep) return;
-    if (nextStep < script.size()) {
+    dialog = FindOwnDialog(kDialogCaption);
+    // The dialog manager shows the dialog only once its queue is empty, which can be after the
+    // first tick; a step runs on a visible dialog or on the failure message.
+    const bool ready = dialog != nullptr || FindOwnDialog("Error") != nullptr;
+    if (ready && nextStep < script.size()) {
         inStep = true;
-        dialog = FindOwnDialog(kDialogCaption);
         script[nextStep++]();
         inStep = false;
         return;
     }
-    if (++idleTicks == 100) {
-        Fail(__LINE__, "the dialog is still open after the last step");
+    // About ten seconds without a step to run: end the dialog rather than hang.
+    if (++idleTicks == 500) {
+        Fail(__LINE__, "stuck before step " + std::to_string(nextStep + 1) + " of " +
+                           std::to_string(script.size()));
         EndStuckDialog();
     }
 }
@@ -577,7 +582,7 @@ void EditingCases() {
     });
     RunCase("Cancel and the close box write nothing; reopening reads the key afresh", [] {
         FreshKey();
-        RunDialog({FocusField(1000), ClearFocusedField(), Type("AB"), FocusField(1001),
+        RunDialog({FocusField(1000), ClearFocusedField(), Type("ab123456"), FocusField(1001),
                    ExpectFields("AB000000", "EA000000", "C000", "C400"), Click(IDCANCEL)});
         CHECK_STORED_DEFAULTS();
         RunDialog(
@@ -601,7 +606,7 @@ void ConfirmingCases() {
     });
     RunCase("a failed write at OK: Fail !!, the dialog stays with the user's values", [] {
         FreshKey();
-        RunDialog({FocusField(1001), ClearFocusedField(), Type("ab12"),
+        RunDialog({FocusField(1001), ClearFocusedField(), Type("ab345678"),
                    // The dialog's key handle now names a deleted key, so every write fails.
                    Check([] { DeleteBoardKey(); }), Key(VK_RETURN),
                    ExpectFailureMessageAndDismissIt(),
