@@ -30,7 +30,7 @@ REQUIRED = [
     "sim/libvexolite.vxd.a",
     "sim/README.txt",
 ]
-BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe"]
+BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd"]
 EXPORTS = ["cVexoReadBlockByte", "cVexoReadBlockShort", "cVexoReadBlockLong",
            "cVexoWriteBlockByte", "cVexoWriteBlockShort", "cVexoWriteBlockLong",
            "cVexoBuffAlloc", "cVexoBuffFree", "cVexoReadBuffByte", "cVexoReadBuffShort",
