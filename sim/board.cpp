@@ -408,7 +408,12 @@ std::uint8_t* Board::WindowByte(std::uint32_t address, std::uint32_t bytes) {
 }
 
 void Board::Record(Event e) {
-    if (tracing) trace.push_back(std::move(e));
+    if (!tracing) return;
+    if (traceLimit != 0 && trace.size() >= traceLimit) {
+        ++traceDropped;
+        return;
+    }
+    trace.push_back(std::move(e));
 }
 
 std::vector<Event> Board::BusAccesses() const {

@@ -169,6 +169,10 @@ struct Board {
 
     bool tracing = true;
     std::vector<Event> trace;
+    // When non-zero, events past this many are counted in traceDropped instead of kept, so a
+    // long run (the demo under Wine) cannot exhaust memory.
+    std::size_t traceLimit = 0;
+    std::size_t traceDropped = 0;
 
     // The port 0xCF8 latch.
     std::uint32_t configAddress = 0;
@@ -203,7 +207,10 @@ struct Board {
     void Record(Event e);
     std::vector<Event> BusAccesses() const;  // PortRead/PortWrite/WindowLoad/WindowStore only
     std::vector<Event> DriverRequests() const;
-    void ClearTrace() { trace.clear(); }
+    void ClearTrace() {
+        trace.clear();
+        traceDropped = 0;
+    }
 };
 
 // Which Board the host platform layer talks to (null: no driver, no card, ports all ones).

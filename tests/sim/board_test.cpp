@@ -330,6 +330,19 @@ TEST(SimWindowsDeathTest, AccessPastTheExternalWindowFaults) {
     EXPECT_DEATH(pf::WindowStore32(machine.board.intWindowAddress - 4, 0), "window fault");
 }
 
+TEST(SimTrace, LimitKeepsTheFirstEventsAndCountsTheRest) {
+    ScopedBoard machine;
+    machine.board.traceLimit = 2;
+    for (int i = 0; i < 5; ++i) pf::PortWrite8(0x80, static_cast<std::uint8_t>(i));
+    ASSERT_EQ(machine.board.trace.size(), 2u);
+    EXPECT_EQ(machine.board.trace[1].value, 1u);
+    EXPECT_EQ(machine.board.traceDropped, 3u);
+    machine.board.ClearTrace();
+    pf::PortWrite8(0x80, 9);
+    EXPECT_EQ(machine.board.trace.size(), 1u);
+    EXPECT_EQ(machine.board.traceDropped, 0u);
+}
+
 TEST(SimHeap, FailsOnceWhenAsked) {
     ScopedBoard machine;
     machine.board.failNextAllocation = true;

@@ -1,0 +1,324 @@
+// vexolite.vxd: the simulated card and its driver as a module Wine loads for the device path.
+//
+// Under Wine in Windows 98 mode, CreateFileA("\\.\VexoLite.vxd") loads this module and sends
+// every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the
+// process trap; the vectored handler installed at load decodes each in/out and performs it on
+// the same Board. The memories are real memory, so window accesses are not traced here.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0501  // AddVectoredExceptionHandler
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "board.h"
+#include "vexolite_sim.h"
+
+namespace {
+
+using vexo::sim::Board;
+using vexo::sim::PciFunction;
+
+static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
+                  static_cast<int>(vexo::sim::Op::DriverRequest) == SIM_OP_DRIVER_REQUEST,
+              "the trace operations of vexolite_sim.h follow the model's");
+
+Board* board = nullptr;
+PVOID portTrap = nullptr;
+
+// What a trapped port instruction raises: privileged instruction on Windows and plain Wine,
+// illegal instruction when the 32-bit side runs under a user-mode CPU emulator.
+constexpr DWORD kPrivilegedInstruction = 0xC0000096u;
+constexpr DWORD kIllegalInstruction = 0xC000001Du;
+
+constexpr std::uint8_t kOperandSizePrefix = 0x66;
+
+// Events kept at most: every external-memory element costs 50 port reads, so a long demo run
+// would otherwise fill the 32-bit address space with its trace.
+constexpr std::size_t kTraceLimit = 1u << 20;
+
+// One decoded in/out instruction.
+struct PortInstruction {
+    bool isInput;
+    int width;  // bits
+    std::uint16_t port;
+    std::uint32_t length;  // bytes, prefix included
+};
+
+// Decodes the instruction at `code`; false for anything that is not a port instruction.
+//   E4 ib / E5 ib   in al/eax, imm8        EC / ED   in al/eax, dx
+//   E6 ib / E7 ib   out imm8, al/eax       EE / EF   out dx, al/eax
+// A 0x66 prefix turns the eax forms into ax forms.
+bool DecodePortInstruction(const std::uint8_t* code, std::uint32_t edx, PortInstruction* out) {
+    std::uint32_t at = 0;
+    bool operand16 = false;
+    if (code[at] == kOperandSizePrefix) {
+        operand16 = true;
+        ++at;
+    }
+    const std::uint8_t opcode = code[at++];
+    const bool immediate = opcode >= 0xE4 && opcode <= 0xE7;
+    const bool viaDx = opcode >= 0xEC && opcode <= 0xEF;
+    if (!immediate && !viaDx) return false;
+    const bool wide = (opcode & 1u) != 0;
+    out->isInput = (opcode & 2u) == 0;
+    out->width = !wide ? 8 : (operand16 ? 16 : 32);
+    out->port = immediate ? code[at++] : static_cast<std::uint16_t>(edx);
+    out->length = at;
+    return true;
+}
+
+std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int width) {
+    if (width == 8) return (eax & 0xFFFFFF00u) | (value & 0xFFu);
+    if (width == 16) return (eax & 0xFFFF0000u) | (value & 0xFFFFu);
+    return value;
+}
+
+LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if ((code != kPrivilegedInstruction && code != kIllegalInstruction) || board == nullptr) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    CONTEXT* context = info->ContextRecord;
+    PortInstruction instruction;
+    const auto* at = reinterpret_cast<const std::uint8_t*>(context->Eip);
+    if (!DecodePortInstruction(at, context->Edx, &instruction)) return EXCEPTION_CONTINUE_SEARCH;
+    if (instruction.isInput) {
+        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
+        context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
+    } else {
+        board->PortWrite(instruction.port, instruction.width, context->Eax);
+    }
+    context->Eip += instruction.length;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void ResetToDefault(Board& b) {
+    b.functions.clear();
+    b.AddCard(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE);
+    b.driver = vexo::sim::Driver{};
+    b.configAddress = 0;
+    b.failNextAllocation = false;
+    b.tracing = true;
+    b.ClearTrace();
+    b.traceLimit = kTraceLimit;
+    std::memset(b.intMem, 0, vexo::sim::kIntMemSize);
+    std::memset(b.extMem, 0, vexo::sim::kExtMemSize);
+}
+
+PciFunction* Find(std::uint32_t bus, std::uint32_t device, std::uint32_t function) {
+    if (board == nullptr || bus > 0xFF || device > 0x1F || function > 7) return nullptr;
+    return board->FindFunction(static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(device),
+                               static_cast<std::uint8_t>(function));
+}
+
+// The memory `which` names and whether offset..offset+count lies inside it.
+std::uint8_t* MemoryRange(std::uint32_t which, std::uint32_t offset, std::uint32_t count) {
+    if (board == nullptr) return nullptr;
+    std::uint8_t* base = which == SIM_INT_MEM   ? board->intMem
+                         : which == SIM_EXT_MEM ? board->extMem
+                                                : nullptr;
+    const std::uint64_t size =
+        which == SIM_INT_MEM ? vexo::sim::kIntMemSize : vexo::sim::kExtMemSize;
+    if (base == nullptr || std::uint64_t{offset} + count > size) return nullptr;
+    return base + offset;
+}
+
+bool ValidWidth(std::uint32_t width) {
+    return width == 8 || width == 16 || width == 32;
+}
+
+bool Attach() {
+    try {
+        board = new Board();
+        ResetToDefault(*board);
+    } catch (...) {
+        board = nullptr;
+        return false;
+    }
+    portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
+    return portTrap != nullptr;
+}
+
+void Detach() {
+    if (portTrap != nullptr) RemoveVectoredExceptionHandler(portTrap);
+    portTrap = nullptr;
+    delete board;
+    board = nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) return Attach() ? TRUE : FALSE;
+    if (reason == DLL_PROCESS_DETACH) Detach();
+    return TRUE;
+}
+
+// Exported as DeviceIoControl: what Wine calls for each request on the device path's handle.
+BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                               DWORD* returned, OVERLAPPED*) {
+    if (board == nullptr) return FALSE;
+    std::uint32_t count = 0;
+    bool ok = false;
+    if (board->driver.present) {
+        ok = board->DriverRequest(code, in, inSize, out, outSize, &count);
+    } else {
+        vexo::sim::Event e{vexo::sim::Op::DriverRequest};
+        e.where = code;
+        board->Record(std::move(e));
+    }
+    if (returned != nullptr) *returned = count;
+    return ok ? TRUE : FALSE;
+}
+
+void SIM_CALL SimResetBoard(void) {
+    if (board != nullptr) ResetToDefault(*board);
+}
+
+void SIM_CALL SimRemoveAllFunctions(void) {
+    if (board != nullptr) board->functions.clear();
+}
+
+void SIM_CALL SimAddFunction(uint32_t bus, uint32_t device, uint32_t function, uint32_t id) {
+    if (board == nullptr) return;
+    board->AddFunction(static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(device),
+                       static_cast<std::uint8_t>(function), id);
+}
+
+int SIM_CALL SimSetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_t index,
+                       uint32_t value) {
+    PciFunction* f = Find(bus, device, function);
+    if (f == nullptr || index > 5) return 0;
+    f->bars[index] = value;
+    return 1;
+}
+
+int SIM_CALL SimGetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_t index,
+                       uint32_t* value) {
+    PciFunction* f = Find(bus, device, function);
+    if (f == nullptr || index > 5 || value == nullptr) return 0;
+    *value = f->bars[index];
+    return 1;
+}
+
+int SIM_CALL SimSetCommand(uint32_t bus, uint32_t device, uint32_t function, uint32_t value) {
+    PciFunction* f = Find(bus, device, function);
+    if (f == nullptr) return 0;
+    f->commandStatus = value;
+    return 1;
+}
+
+int SIM_CALL SimGetCommand(uint32_t bus, uint32_t device, uint32_t function, uint32_t* value) {
+    PciFunction* f = Find(bus, device, function);
+    if (f == nullptr || value == nullptr) return 0;
+    *value = f->commandStatus;
+    return 1;
+}
+
+int SIM_CALL SimReadIoRegister(uint32_t bus, uint32_t device, uint32_t function, uint32_t range,
+                               uint32_t offset, uint32_t width, uint32_t* value) {
+    PciFunction* f = Find(bus, device, function);
+    if (f == nullptr || range > 1 || !ValidWidth(width) || value == nullptr) return 0;
+    *value = f->IoRegister(static_cast<int>(range), offset, static_cast<int>(width));
+    return 1;
+}
+
+void SIM_CALL SimSetDriverPresent(int present) {
+    if (board != nullptr) board->driver.present = present != 0;
+}
+
+void SIM_CALL SimSetDriverIdentity(uint32_t deviceId, uint32_t vendorId) {
+    if (board == nullptr) return;
+    board->driver.deviceId = deviceId;
+    board->driver.vendorId = vendorId;
+}
+
+void SIM_CALL SimSetDriverInfo(uint32_t driverInfo) {
+    if (board != nullptr) board->driver.driverInfo = driverInfo;
+}
+
+void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
+    if (board == nullptr) return;
+    if (failing) {
+        board->driver.failingCodes.insert(code);
+    } else {
+        board->driver.failingCodes.erase(code);
+    }
+}
+
+void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {
+    if (board == nullptr) return;
+    board->driver.overridePciConfigReply = bytes != nullptr;
+    board->driver.pciConfigReply.clear();
+    if (bytes != nullptr) {
+        const auto* first = static_cast<const std::uint8_t*>(bytes);
+        board->driver.pciConfigReply.assign(first, first + count);
+    }
+}
+
+int SIM_CALL SimGetLastBaseRecord(SimBaseRecord* record) {
+    if (board == nullptr || !board->driver.basesKnown || record == nullptr) return 0;
+    const vexo::sim::BaseAddressRecord& bases = board->driver.bases;
+    *record = {bases.intMemBase, bases.extMemBase, bases.io1Base, bases.io2Base};
+    return 1;
+}
+
+int SIM_CALL SimReadMemory(uint32_t which, uint32_t offset, void* buffer, uint32_t count) {
+    const std::uint8_t* from = MemoryRange(which, offset, count);
+    if (from == nullptr || (buffer == nullptr && count != 0)) return 0;
+    if (count != 0) std::memcpy(buffer, from, count);
+    return 1;
+}
+
+int SIM_CALL SimWriteMemory(uint32_t which, uint32_t offset, const void* buffer, uint32_t count) {
+    std::uint8_t* to = MemoryRange(which, offset, count);
+    if (to == nullptr || (buffer == nullptr && count != 0)) return 0;
+    if (count != 0) std::memcpy(to, buffer, count);
+    return 1;
+}
+
+uint32_t SIM_CALL SimGetWindowAddress(uint32_t which) {
+    if (board == nullptr) return 0;
+    if (which == SIM_INT_MEM) return board->intWindowAddress;
+    if (which == SIM_EXT_MEM) return board->extWindowAddress;
+    return 0;
+}
+
+uint32_t SIM_CALL SimPortRead(uint32_t port, uint32_t width) {
+    if (board == nullptr || !ValidWidth(width)) return 0xFFFFFFFFu;
+    return board->PortRead(static_cast<std::uint16_t>(port), static_cast<int>(width));
+}
+
+void SIM_CALL SimPortWrite(uint32_t port, uint32_t width, uint32_t value) {
+    if (board == nullptr || !ValidWidth(width)) return;
+    board->PortWrite(static_cast<std::uint16_t>(port), static_cast<int>(width), value);
+}
+
+uint32_t SIM_CALL SimTraceCount(void) {
+    return board == nullptr ? 0 : static_cast<uint32_t>(board->trace.size());
+}
+
+uint32_t SIM_CALL SimTraceDropped(void) {
+    return board == nullptr ? 0 : static_cast<uint32_t>(board->traceDropped);
+}
+
+int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event) {
+    if (board == nullptr || event == nullptr || index >= board->trace.size()) return 0;
+    const vexo::sim::Event& e = board->trace[index];
+    *event = {static_cast<uint32_t>(e.op), e.width, e.where, e.value};
+    return 1;
+}
+
+void SIM_CALL SimClearTrace(void) {
+    if (board != nullptr) board->ClearTrace();
+}
+
+void SIM_CALL SimSetTracing(int on) {
+    if (board != nullptr) board->tracing = on != 0;
+}
+
+}  // extern "C"
