@@ -4,9 +4,12 @@
 #
 # Each test runs in a fresh copy of one template prefix (Windows 98 mode), which the fixture
 # `wine_prefix` makes once. Set VEXO_WINE_TEMPLATE to keep the template outside the build tree.
-set(VEXO_WINE_TEMPLATE "$ENV{VEXO_WINE_TEMPLATE}")
-if(NOT VEXO_WINE_TEMPLATE)
-  set(VEXO_WINE_TEMPLATE "${CMAKE_BINARY_DIR}/wine-template")
+# The choice is kept in the cache: a later re-run of CMake by the build tool, without the
+# variable in its environment, must not switch the build to a template of its own.
+if(NOT "$ENV{VEXO_WINE_TEMPLATE}" STREQUAL "")
+  set(VEXO_WINE_TEMPLATE "$ENV{VEXO_WINE_TEMPLATE}" CACHE PATH "Wine template prefix" FORCE)
+else()
+  set(VEXO_WINE_TEMPLATE "${CMAKE_BINARY_DIR}/wine-template" CACHE PATH "Wine template prefix")
 endif()
 
 add_test(NAME wine_prefix
