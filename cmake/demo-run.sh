@@ -9,8 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 demo=$build/demo
 template=${VEXO_WINE_TEMPLATE:-/var/tmp/vexo-wine-template}
-tool_commands=(info + dump 0x8000 64 + memtest internal + memtest external
-               + memtest external --range 0x08000000 1024)
+tool_commands=(info + fill 0x8010 16 0xA5 + dump 0x8000 48 + memtest internal
+               + memtest external)
 
 for file in VexoDLL.dll vexotool.exe vexo_example.exe vexolite.vxd; do
   [ -f "$demo/$file" ] || { echo "demo-run: $demo/$file is missing; build first" >&2; exit 1; }

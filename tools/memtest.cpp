@@ -251,7 +251,7 @@ std::string Describe(const Command& command, const std::vector<Span>& spans) {
     }
     const bool quick = command.external && !command.full && !command.ranged;
     return where + (quick ? ", quick: one word per address line"
-                          : ", every word: its address, then its complement");
+                          : ", every word (address, then complement)");
 }
 
 }  // namespace
