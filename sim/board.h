@@ -94,7 +94,8 @@ struct BaseAddressRecord {
 };
 
 struct Driver {
-    bool present = true;  // CreateFileA on the device path succeeds
+    bool present = true;  // host: CreateFileA on the device path succeeds; vexolite.vxd: requests
+                          // are answered (the module is loaded already, so the path opens)
     std::uint32_t deviceId = 0x2004;
     std::uint32_t vendorId = 0x10CF;
     std::uint32_t driverInfo = 0x00010203;
@@ -157,9 +158,9 @@ struct Board {
     Driver driver;
     Registry registry;
 
+    // Zero-filled at construction, each followed by an inaccessible page.
     std::uint8_t* intMem = nullptr;  // kIntMemSize bytes
-    std::uint8_t* extMem =
-        nullptr;  // kExtMemSize bytes, followed by an inaccessible page on Windows
+    std::uint8_t* extMem = nullptr;  // kExtMemSize bytes
     // The 32-bit addresses codes 6 and 7 return. On Windows the real addresses of intMem/extMem;
     // on the host, made-up addresses that only platform_sim resolves. Tests may change them.
     std::uint32_t intWindowAddress = 0;
