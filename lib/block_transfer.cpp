@@ -98,8 +98,8 @@ template <typename Element>
 Element ReadElement(BoardContext& board, std::uint32_t address) {
     const std::uint32_t windowAddress = board.MapMemoryAddress(address);
     if (windowAddress != kNotMapped) {
-        // Internal memory: the window reaches past every block, so the load stays at the exact
-        // address even when the element runs past the block's last byte.
+        // Only the external window can end inside an element. Internal memory is loaded at the
+        // exact address even past a block's last byte: its window reaches on beyond every block.
         if (RunsPastExternalEnd<Element>(address)) {
             return LoadAtExternalEnd<Element>(windowAddress, address);
         }

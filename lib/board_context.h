@@ -37,7 +37,8 @@ struct BoardContext {
     // First word of the driver's PCI configuration reply (code 15), 0 when not ready or refused.
     int QueryPciConfig();
 
-    // The board address map (address_map.cpp).
+    // The board address map: the translations are inline in address_map.h, which callers
+    // include; the pause and the start filter are in address_map.cpp.
     std::uint32_t MapMemoryAddress(std::uint32_t address);
     std::uint32_t MapIoAddress(std::uint32_t address) const;
     void AccessPause();
