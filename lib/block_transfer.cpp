@@ -111,7 +111,7 @@ Element ReadElement(BoardContext& board, std::uint32_t address) {
 }
 
 // Merges the element into its byte lanes of the aligned word. A Byte replaces lane (address & 3),
-// a Short the lower or upper half as bit 1 of the address says (bit 0 plays no part), a Long the
+// a Short the lower or upper half as bit 1 of the address says (bit 0 is ignored), a Long the
 // whole word.
 template <typename Element>
 std::uint32_t MergeIntoWord(std::uint32_t oldWord, std::uint32_t address, Element value) {

@@ -109,7 +109,7 @@ TEST(BlockTransferLanes, ByteWritesReplaceOnlyTheirLane) {
 }
 
 TEST(BlockTransferLanes, ShortWritesReplaceTheHalfThatBitOneSelects) {
-    // Bit 0 of the address plays no part: 0x..1 writes the lower half, 0x..3 the upper.
+    // Bit 0 of the address is ignored: 0x..1 writes the lower half, 0x..3 the upper.
     const LaneCase cases[] = {{0, 0xBEEF, 0x1122BEEF},
                               {1, 0xBEEF, 0x1122BEEF},
                               {2, 0xBEEF, 0xBEEF3344},
