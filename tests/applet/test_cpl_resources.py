@@ -8,7 +8,7 @@ import unittest
 
 from pe_image import PeImage, Reader
 
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
 JAPANESE = 0x0411
 CPL_PATH = None
 
@@ -91,14 +91,17 @@ class CompiledResources(unittest.TestCase):
         self.assertEqual(len(found), 1, "exactly one %s/%s" % (rtype, name))
         return found[0]
 
-    def test_every_resource_is_japanese(self):
+    def test_every_applet_resource_is_japanese(self):
+        # The version information is the kit's, shared by every binary, and stays neutral.
         self.assertTrue(self.resources)
         for (rtype, name, lang) in self.resources:
-            self.assertEqual(lang, JAPANESE, "resource %s/%s" % (rtype, name))
+            if rtype != RT_VERSION:
+                self.assertEqual(lang, JAPANESE, "resource %s/%s" % (rtype, name))
 
-    def test_nothing_but_the_icon_the_strings_and_the_dialog(self):
+    def test_nothing_but_the_icon_the_strings_the_dialog_and_the_version(self):
         kinds = {(t, n) for (t, n, _) in self.resources if t != RT_STRING}
-        self.assertEqual(kinds, {(RT_GROUP_ICON, 100), (RT_ICON, 1), (RT_DIALOG, 103)})
+        self.assertEqual(kinds, {(RT_GROUP_ICON, 100), (RT_ICON, 1), (RT_DIALOG, 103),
+                                 (RT_VERSION, 1)})
 
     def test_string_table(self):
         strings = string_table(self.resources)
