@@ -55,8 +55,8 @@ const CommandSpec kCommands[] = {
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& spec : kCommands) {
-        if (name == spec.name) return &spec;
+    for (const CommandSpec& entry : kCommands) {
+        if (name == entry.name) return &entry;
     }
     return nullptr;
 }
@@ -90,25 +90,25 @@ std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, in
     return "";
 }
 
-std::string SortArguments(const CommandSpec& spec, const std::vector<std::string>& words,
+std::string SortArguments(const CommandSpec& entry, const std::vector<std::string>& words,
                           Arguments* args) {
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word == "--help" || word == "-h") {
             args->help = true;
-        } else if (word == "--width" && spec.kind != CommandKind::Dump &&
-                   spec.kind != CommandKind::MemTest) {
+        } else if (word == "--width" && entry.kind != CommandKind::Dump &&
+                   entry.kind != CommandKind::MemTest) {
             std::vector<std::string> value;
             const std::string error = TakeOption(words, &i, 1, &value);
             if (!error.empty()) return error;
             args->width = value[0];
-        } else if (word == "--range" && spec.kind == CommandKind::MemTest) {
+        } else if (word == "--range" && entry.kind == CommandKind::MemTest) {
             const std::string error = TakeOption(words, &i, 2, &args->range);
             if (!error.empty()) return error;
-        } else if (word == "--full" && spec.kind == CommandKind::MemTest) {
+        } else if (word == "--full" && entry.kind == CommandKind::MemTest) {
             args->full = true;
         } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
-            return std::string(spec.name) + " has no option " + word;
+            return std::string(entry.name) + " has no option " + word;
         } else {
             args->positional.push_back(word);
         }
@@ -168,11 +168,11 @@ std::string CheckValues(const std::vector<std::uint32_t>& values, unsigned width
     return "";
 }
 
-std::string ExpectPositionals(const CommandSpec& spec, const Arguments& args, std::size_t least,
+std::string ExpectPositionals(const CommandSpec& entry, const Arguments& args, std::size_t least,
                               std::size_t most) {
     const std::size_t n = args.positional.size();
     if (n >= least && n <= most) return "";
-    return std::string("usage: vexotool ") + spec.synopsis;
+    return std::string("usage: vexotool ") + entry.synopsis;
 }
 
 // A memtest range lies wholly inside one internal block or inside the external memory.
@@ -195,8 +195,8 @@ std::string CheckMemTestRange(const Command& command) {
            " is not inside one internal memory block (0x0-0xFF, 0x8000-0x80FF, 0xC000-0xC0FF)";
 }
 
-std::string ParseMemTest(const CommandSpec& spec, const Arguments& args, Command* command) {
-    std::string error = ExpectPositionals(spec, args, 1, 1);
+std::string ParseMemTest(const CommandSpec& entry, const Arguments& args, Command* command) {
+    std::string error = ExpectPositionals(entry, args, 1, 1);
     if (!error.empty()) return error;
     const std::string& which = args.positional[0];
     if (which != "internal" && which != "external") {
@@ -212,31 +212,31 @@ std::string ParseMemTest(const CommandSpec& spec, const Arguments& args, Command
     return error;
 }
 
-std::string ParseTransfer(const CommandSpec& spec, const Arguments& args, Command* command) {
+std::string ParseTransfer(const CommandSpec& entry, const Arguments& args, Command* command) {
     std::string error = ParseWidth(args.width, &command->width);
     if (!error.empty()) return error;
-    switch (spec.kind) {
+    switch (entry.kind) {
         case CommandKind::Read:
         case CommandKind::Dump:
-            error = ExpectPositionals(spec, args, 2, 2);
+            error = ExpectPositionals(entry, args, 2, 2);
             break;
         case CommandKind::Fill:
-            error = ExpectPositionals(spec, args, 3, 3);
+            error = ExpectPositionals(entry, args, 3, 3);
             break;
         default:  // Write
-            error = ExpectPositionals(spec, args, 2, SIZE_MAX);
+            error = ExpectPositionals(entry, args, 2, SIZE_MAX);
             break;
     }
     if (!error.empty()) return error;
     error = ParseNumberArgument(args.positional[0], &command->address);
     if (!error.empty()) return error;
-    if (spec.kind == CommandKind::Write) {
+    if (entry.kind == CommandKind::Write) {
         command->count = static_cast<std::uint32_t>(args.positional.size() - 1);
     } else {
         error = ParseNumberArgument(args.positional[1], &command->count);
         if (!error.empty()) return error;
     }
-    const std::size_t firstValue = spec.kind == CommandKind::Write ? 1 : 2;
+    const std::size_t firstValue = entry.kind == CommandKind::Write ? 1 : 2;
     for (std::size_t i = firstValue; i < args.positional.size(); ++i) {
         std::uint32_t value = 0;
         error = ParseNumberArgument(args.positional[i], &value);
@@ -260,25 +260,25 @@ std::string ParseCommand(const std::vector<std::string>& words, Command* command
         }
         return "";
     }
-    const CommandSpec* spec = FindCommand(name);
-    if (spec == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
+    const CommandSpec* entry = FindCommand(name);
+    if (entry == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
     Arguments args;
-    std::string error = SortArguments(*spec, words, &args);
+    std::string error = SortArguments(*entry, words, &args);
     if (!error.empty()) return error;
     if (args.help) {
         command->kind = CommandKind::Help;
-        command->helpTopic = spec->name;
+        command->helpTopic = entry->name;
         return "";
     }
-    command->kind = spec->kind;
-    switch (spec->kind) {
+    command->kind = entry->kind;
+    switch (entry->kind) {
         case CommandKind::Info:
         case CommandKind::Map:
-            return ExpectPositionals(*spec, args, 0, 0);
+            return ExpectPositionals(*entry, args, 0, 0);
         case CommandKind::MemTest:
-            return ParseMemTest(*spec, args, command);
+            return ParseMemTest(*entry, args, command);
         default:
-            return ParseTransfer(*spec, args, command);
+            return ParseTransfer(*entry, args, command);
     }
 }
 
@@ -338,20 +338,20 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 bool PrintHelp(std::FILE* out, const std::string& topic) {
     if (!topic.empty()) {
-        const CommandSpec* spec = FindCommand(topic);
-        if (spec == nullptr) return false;
-        std::fprintf(out, "usage: vexotool %s\n\n%s", spec->synopsis, spec->help);
+        const CommandSpec* entry = FindCommand(topic);
+        if (entry == nullptr) return false;
+        std::fprintf(out, "usage: vexotool %s\n\n%s", entry->synopsis, entry->help);
         return true;
     }
     std::fprintf(out,
                  "vexotool %s - diagnostic tool for the VexoLite card\n\n"
                  "usage: vexotool COMMAND [ARGS...] [+ COMMAND [ARGS...]]...\n\ncommands:\n",
                  VEXO_KIT_VERSION);
-    for (const CommandSpec& spec : kCommands) {
-        if (std::strlen(spec.synopsis) < 42) {
-            std::fprintf(out, "  %-41s %s\n", spec.synopsis, spec.summary);
+    for (const CommandSpec& entry : kCommands) {
+        if (std::strlen(entry.synopsis) < 42) {
+            std::fprintf(out, "  %-41s %s\n", entry.synopsis, entry.summary);
         } else {
-            std::fprintf(out, "  %s\n  %-41s %s\n", spec.synopsis, "", spec.summary);
+            std::fprintf(out, "  %s\n  %-41s %s\n", entry.synopsis, "", entry.summary);
         }
     }
     std::fprintf(out,
