@@ -11,7 +11,7 @@
 namespace vexotool {
 namespace {
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     CommandKind kind;
     const char* synopsis;
@@ -19,7 +19,7 @@ struct CommandSpec {
     const char* help;
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"info", CommandKind::Info, "info", "the card's identity and base addresses",
      "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
      "information word, the first word of the driver's PCI configuration reply, and the four\n"
@@ -54,8 +54,8 @@ const CommandSpec kCommands[] = {
      "Prints the overview or one command's help.\n"},
 };
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& entry : kCommands) {
+const CommandEntry* FindCommand(const std::string& name) {
+    for (const CommandEntry& entry : kCommands) {
         if (name == entry.name) return &entry;
     }
     return nullptr;
@@ -90,7 +90,7 @@ std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, in
     return "";
 }
 
-std::string SortArguments(const CommandSpec& entry, const std::vector<std::string>& words,
+std::string SortArguments(const CommandEntry& entry, const std::vector<std::string>& words,
                           Arguments* args) {
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -168,7 +168,7 @@ std::string CheckValues(const std::vector<std::uint32_t>& values, unsigned width
     return "";
 }
 
-std::string ExpectPositionals(const CommandSpec& entry, const Arguments& args, std::size_t least,
+std::string ExpectPositionals(const CommandEntry& entry, const Arguments& args, std::size_t least,
                               std::size_t most) {
     const std::size_t n = args.positional.size();
     if (n >= least && n <= most) return "";
@@ -195,7 +195,7 @@ std::string CheckMemTestRange(const Command& command) {
            " is not inside one internal memory block (0x0-0xFF, 0x8000-0x80FF, 0xC000-0xC0FF)";
 }
 
-std::string ParseMemTest(const CommandSpec& entry, const Arguments& args, Command* command) {
+std::string ParseMemTest(const CommandEntry& entry, const Arguments& args, Command* command) {
     std::string error = ExpectPositionals(entry, args, 1, 1);
     if (!error.empty()) return error;
     const std::string& which = args.positional[0];
@@ -212,7 +212,7 @@ std::string ParseMemTest(const CommandSpec& entry, const Arguments& args, Comman
     return error;
 }
 
-std::string ParseTransfer(const CommandSpec& entry, const Arguments& args, Command* command) {
+std::string ParseTransfer(const CommandEntry& entry, const Arguments& args, Command* command) {
     std::string error = ParseWidth(args.width, &command->width);
     if (!error.empty()) return error;
     switch (entry.kind) {
@@ -260,7 +260,7 @@ std::string ParseCommand(const std::vector<std::string>& words, Command* command
         }
         return "";
     }
-    const CommandSpec* entry = FindCommand(name);
+    const CommandEntry* entry = FindCommand(name);
     if (entry == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
     Arguments args;
     std::string error = SortArguments(*entry, words, &args);
@@ -338,7 +338,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 bool PrintHelp(std::FILE* out, const std::string& topic) {
     if (!topic.empty()) {
-        const CommandSpec* entry = FindCommand(topic);
+        const CommandEntry* entry = FindCommand(topic);
         if (entry == nullptr) return false;
         std::fprintf(out, "usage: vexotool %s\n\n%s", entry->synopsis, entry->help);
         return true;
@@ -347,7 +347,7 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
                  "vexotool %s - diagnostic tool for the VexoLite card\n\n"
                  "usage: vexotool COMMAND [ARGS...] [+ COMMAND [ARGS...]]...\n\ncommands:\n",
                  VEXO_KIT_VERSION);
-    for (const CommandSpec& entry : kCommands) {
+    for (const CommandEntry& entry : kCommands) {
         if (std::strlen(entry.synopsis) < 42) {
             std::fprintf(out, "  %-41s %s\n", entry.synopsis, entry.summary);
         } else {
