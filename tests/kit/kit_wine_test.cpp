@@ -4,8 +4,6 @@
 //
 //   kit_wine_test              every case, with the simulated card
 //   kit_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
-//
-// Prints one line per case and a summary; the exit code is the number of failed cases (max 1).
 #include <windows.h>
 
 #include <cstdio>
@@ -17,36 +15,12 @@
 #include "board_key.h"
 #include "vexolite_sim.h"
 #include "vexotool_commands.h"
+#include "wine_cases.h"
 
 namespace {
 
-// --- a small runner -------------------------------------------------------------------------
-
-int passed = 0, failed = 0;
-std::vector<std::string> caseFailures;
-
-void Check(bool ok, const char* what, int line) {
-    if (ok) return;
-    char text[512];
-    std::snprintf(text, sizeof text, "line %d: %s", line, what);
-    caseFailures.push_back(text);
-}
-#define CHECK(condition) Check((condition), #condition, __LINE__)
-
-void RunCase(const char* name, void (*body)()) {
-    caseFailures.clear();
-    body();
-    if (caseFailures.empty()) {
-        ++passed;
-        std::printf("ok    %s\n", name);
-    } else {
-        ++failed;
-        std::printf("FAIL  %s\n", name);
-        for (const std::string& failure : caseFailures)
-            std::printf("        %s\n", failure.c_str());
-    }
-    std::fflush(stdout);
-}
+using wine_cases::DeleteBoardKey;
+using wine_cases::SetBoardKeyValue;
 
 // --- the simulated card ---------------------------------------------------------------------
 
@@ -109,18 +83,6 @@ std::vector<std::uint8_t> ExtMem(std::uint32_t offset, std::uint32_t count) {
     return bytes;
 }
 
-// The board configuration key in Wine's registry.
-void SetKeyValue(const char* name, DWORD value) {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, vexo::board_key::kPath, 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-void DeleteKey() {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, vexo::board_key::kPath);
-}
-
 // --- running the tool ---------------------------------------------------------------------
 
 struct ToolRun {
@@ -158,7 +120,7 @@ std::string FirstLine(const std::string& text) {
 // --- the cases ------------------------------------------------------------------------------
 
 void InfoWithoutRegistryKey() {
-    DeleteKey();
+    DeleteBoardKey();
     const ToolRun run = Tool({"info"});
     CHECK(run.status == 0);
     CHECK(Has(run.out, "device id        0x2004"));
@@ -170,10 +132,10 @@ void InfoWithoutRegistryKey() {
 }
 
 void InfoWithRegistryKey() {
-    SetKeyValue("Io1BaseAddress", 0xC000);
-    SetKeyValue("IntMemBaseAddress", 0xE9000000u);
+    SetBoardKeyValue("Io1BaseAddress", 0xC000);
+    SetBoardKeyValue("IntMemBaseAddress", 0xE9000000u);
     const ToolRun run = Tool({"info"});
-    DeleteKey();
+    DeleteBoardKey();
     CHECK(run.status == 0);
     CHECK(Has(run.out, "I/O range 1      0x0000C000  from registry Io1BaseAddress"));
     CHECK(Has(run.out, "internal memory  0xE9000000  from registry IntMemBaseAddress"));
@@ -320,12 +282,7 @@ void DriverMissing() {
     CHECK(cVexoGetINTA() == -1);
 }
 
-struct Case {
-    const char* name;
-    void (*body)();
-};
-
-const Case kCardCases[] = {
+const wine_cases::Case kCardCases[] = {
     {"info without the registry key", InfoWithoutRegistryKey},
     {"info with the registry key", InfoWithRegistryKey},
     {"write and read each region", WriteAndReadEachRegion},
@@ -344,20 +301,21 @@ const Case kCardCases[] = {
     {"help needs no card", HelpNeedsNoCard},
 };
 
+// Every case starts from the card as reset, without the registry key and with an empty trace.
+void ResetMachine() {
+    sim.reset();
+    DeleteBoardKey();
+    sim.clearTrace();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    wine_cases::ReportCrashes();
     if (argc > 1 && std::strcmp(argv[1], "--no-driver") == 0) {
-        RunCase("diagnosis: driver missing", DriverMissing);
-    } else {
-        if (!LoadSim()) return 1;
-        for (const Case& c : kCardCases) {
-            sim.reset();
-            DeleteKey();
-            sim.clearTrace();
-            RunCase(c.name, c.body);
-        }
+        const wine_cases::Case missing[] = {{"diagnosis: driver missing", DriverMissing}};
+        return wine_cases::RunCases(missing);
     }
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    if (!LoadSim()) return 1;
+    return wine_cases::RunCases(kCardCases, ResetMachine);
 }

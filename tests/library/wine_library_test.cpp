@@ -1,12 +1,8 @@
 // The shipped VexoDLL.dll against the simulated card under Wine: the DLL is loaded the way an
 // application loads it, every export is reached by name and by ordinal and called through a
 // cdecl pointer, and the card is shaped and observed through vexolite.vxd.
-//
-// Many cases run in one process (each Wine start is slow); one line per case, then a summary.
-// The exit code is the number of failed cases.
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,32 +10,13 @@
 
 #include "VexoDLL.h"
 #include "vexolite_sim.h"
+#include "wine_cases.h"
 
 namespace {
 
-// ---- a small runner --------------------------------------------------------------------------
-
-int failedChecks = 0;
-
-void Fail(int line, const char* format, ...) {
-    std::printf("    line %d: ", line);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-    ++failedChecks;
-}
-
-#define CHECK(cond)                               \
-    do {                                          \
-        if (!(cond)) Fail(__LINE__, "%s", #cond); \
-    } while (0)
-#define CHECK_EQ(expected, actual)                                                        \
-    do {                                                                                  \
-        const unsigned long e_ = (unsigned long)(expected), a_ = (unsigned long)(actual); \
-        if (e_ != a_) Fail(__LINE__, "%s: expected 0x%lX, got 0x%lX", #actual, e_, a_);   \
-    } while (0)
+using wine_cases::DeleteBoardKey;
+using wine_cases::Fail;
+using wine_cases::WriteBoardKey;
 
 // ---- the DLL and its 19 exports ------------------------------------------------------------
 
@@ -138,34 +115,6 @@ std::uint32_t Address(const void* p) {
 
 int DeviceInfoOf(DeviceInfo* info) {
     return Call(kDeviceInfo, Address(info));
-}
-
-// ---- the board configuration key in Wine's registry -------------------------------------------
-
-const char kKeyPath[] = "System\\CurrentControlSet\\Services\\Class\\VexoLite";
-
-bool WriteBoardKey(std::uint32_t intMem, std::uint32_t extMem, std::uint32_t io1,
-                   std::uint32_t io2) {
-    HKEY key;
-    DWORD disposition;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS) {
-        return false;
-    }
-    const char* names[4] = {"IntMemBaseAddress", "ExtMemBaseAddress", "Io1BaseAddress",
-                            "Io2BaseAddress"};
-    const DWORD values[4] = {intMem, extMem, io1, io2};
-    bool ok = true;
-    for (int i = 0; i < 4; ++i) {
-        ok = ok && RegSetValueExA(key, names[i], 0, REG_DWORD,
-                                  reinterpret_cast<const BYTE*>(&values[i]), 4) == ERROR_SUCCESS;
-    }
-    RegCloseKey(key);
-    return ok;
-}
-
-void DeleteBoardKey() {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKeyPath);
 }
 
 // ---- the simulated machine --------------------------------------------------------------------
@@ -414,12 +363,7 @@ void AScanThatFindsNothingProbesEverySlotOnce() {
     CHECK_EQ(8192, probe);
 }
 
-struct Case {
-    const char* name;
-    void (*run)();
-};
-
-const Case kCases[] = {
+const wine_cases::Case kCases[] = {
     {"exports are found by name and ordinal", ExportsAreFoundByNameAndOrdinal},
     {"the stack check catches a stdcall function", TheStackCheckCatchesAStdcallFunction},
     {"without a board every export refuses", WithoutABoardEveryExportRefuses},
@@ -434,7 +378,7 @@ const Case kCases[] = {
 }  // namespace
 
 int main() {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    wine_cases::ReportCrashes();
     vexoDll = LoadLibraryA("VexoDLL.dll");
     if (vexoDll == nullptr) {
         std::printf("cannot load VexoDLL.dll: error %lu\n", GetLastError());
@@ -448,14 +392,5 @@ int main() {
             return 1;
         }
     }
-    int passed = 0, failed = 0;
-    for (const Case& c : kCases) {
-        const int before = failedChecks;
-        c.run();
-        const bool ok = failedChecks == before;
-        std::printf("%s %s\n", ok ? "ok  " : "FAIL", c.name);
-        (ok ? passed : failed) += 1;
-    }
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed;
+    return wine_cases::RunCases(kCases);
 }

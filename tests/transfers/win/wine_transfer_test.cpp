@@ -2,12 +2,9 @@
 // through every export, across widths, onto the right ports, with the pauses on the port trace,
 // and reads at the very end of the external window, which is followed by an inaccessible page.
 //
-// Many cases run in one process (each Wine start is slow); one line per case, then a summary.
-// The exit code is the number of failed cases. External memory elements cost 50-100 trapped
-// port reads each, so those transfers stay short.
+// External memory elements cost 50-100 trapped port reads each, so those transfers stay short.
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,34 +12,11 @@
 
 #include "VexoDLL.h"
 #include "vexolite_sim.h"
+#include "wine_cases.h"
 
 namespace {
 
-// ---- a small runner --------------------------------------------------------------------------
-
-int failedChecks = 0;
-
-void Fail(int line, const char* format, ...) {
-    std::printf("    line %d: ", line);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-    ++failedChecks;
-}
-
-#define CHECK_EQ(expected, actual)                                                        \
-    do {                                                                                  \
-        const unsigned long e_ = (unsigned long)(expected), a_ = (unsigned long)(actual); \
-        if (e_ != a_) Fail(__LINE__, "%s: expected 0x%lX, got 0x%lX", #actual, e_, a_);   \
-    } while (0)
-#define CHECK_BYTES(expected, actual, count)                                               \
-    do {                                                                                   \
-        if (std::memcmp((expected), (actual), (count)) != 0)                               \
-            Fail(__LINE__, "%s differs from %s in its first %d bytes", #actual, #expected, \
-                 static_cast<int>(count));                                                 \
-    } while (0)
+using wine_cases::Fail;
 
 // ---- the simulated machine --------------------------------------------------------------------
 
@@ -50,25 +24,8 @@ constexpr std::uint32_t kIo1Base = 0xC000;
 constexpr std::uint32_t kIo2Base = 0xC400;
 constexpr std::uint32_t kPauseReads = 50;
 
-const char kKeyPath[] = "System\\CurrentControlSet\\Services\\Class\\VexoLite";
-
 bool WriteBoardKey() {
-    HKEY key;
-    DWORD disposition;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS) {
-        return false;
-    }
-    const char* names[4] = {"IntMemBaseAddress", "ExtMemBaseAddress", "Io1BaseAddress",
-                            "Io2BaseAddress"};
-    const DWORD values[4] = {0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base};
-    bool ok = true;
-    for (int i = 0; i < 4; ++i) {
-        ok = ok && RegSetValueExA(key, names[i], 0, REG_DWORD,
-                                  reinterpret_cast<const BYTE*>(&values[i]), 4) == ERROR_SUCCESS;
-    }
-    RegCloseKey(key);
-    return ok;
+    return wine_cases::WriteBoardKey(0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base);
 }
 
 std::vector<SimTraceEvent> TakeTrace() {
@@ -298,27 +255,7 @@ void AfterCloseEveryExportFails() {
     CHECK_EQ(0, TakeTrace().size());
 }
 
-struct Case {
-    const char* name;
-    void (*run)();
-};
-
-const char* runningCase = "opening the board";
-int passedCases = 0;
-
-// A case that faults (a load past the end of a window reaches the inaccessible page after it)
-// fails with what it hit, instead of leaving the process waiting for a debugger.
-LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
-    std::printf("FAIL %s: exception 0x%08lX at %p\n", runningCase,
-                static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                exception->ExceptionRecord->ExceptionAddress);
-    std::printf("%d passed, 1 failed\n", passedCases);
-    std::fflush(stdout);
-    ExitProcess(1);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-const Case kCases[] = {
+const wine_cases::Case kCases[] = {
     {"each export moves its width end to end", EachExportMovesItsWidthEndToEnd},
     {"data written with one width reads back with the others",
      DataWrittenWithOneWidthReadsBackWithTheOthers},
@@ -333,7 +270,7 @@ const Case kCases[] = {
 }  // namespace
 
 int main() {
-    SetUnhandledExceptionFilter(ReportCrash);
+    wine_cases::ReportCrashes();
     SimResetBoard();
     if (!WriteBoardKey()) {
         std::printf("cannot write the board configuration key\n");
@@ -345,16 +282,5 @@ int main() {
     }
     SimClearTrace();
 
-    int failed = 0;
-    for (const Case& c : kCases) {
-        const int before = failedChecks;
-        runningCase = c.name;
-        c.run();
-        const bool ok = failedChecks == before;
-        std::printf("%s %s\n", ok ? "PASS" : "FAIL", c.name);
-        std::fflush(stdout);
-        (ok ? passedCases : failed) += 1;
-    }
-    std::printf("%d passed, %d failed\n", passedCases, failed);
-    return failed;
+    return wine_cases::RunCases(kCases);
 }
