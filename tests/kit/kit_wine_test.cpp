@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "VexoDLL.h"
-#include "board_key.h"
 #include "vexolite_sim.h"
 #include "vexotool_commands.h"
 #include "wine_cases.h"
