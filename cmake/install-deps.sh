@@ -7,8 +7,8 @@ packages=(
   cmake ninja-build g++ clang clang-format libgtest-dev valgrind
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static
-  xvfb xauth imagemagick fonts-ipafont-mincho
-  zip unzip python3
+  xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine
+  zip unzip python3 python3-pefile
 )
 
 missing=()
@@ -37,6 +37,23 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# A mirror in the middle of a sync serves some indexes with the wrong size. apt then keeps the
+# index it had (or none for that suite), which is no reason to stop: the install below tells.
+if ! apt-get update -qq; then
+  echo "install-deps: apt-get update could not fetch every index (above); going on with what it has" >&2
+fi
+
+# i386 and amd64 copies of a multiarch library must have the same version. When one suite's
+# index is missing for i386 (a mirror in mid-sync), the amd64 library may already be newer
+# than any i386 version apt can see: prefer the release's own versions and try once more.
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}"; }
+if ! install; then
+  echo "install-deps: install failed; trying again with the $release suite's own versions preferred" >&2
+  if [ -z "$release" ] || ! install -t "$release"; then
+    echo "install-deps: cannot install ${missing[*]}: run 'apt-get update' again once the mirror has finished syncing, then run this script again" >&2
+    exit 1
+  fi
+fi
 enable_i386_execution
