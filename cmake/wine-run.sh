@@ -23,6 +23,13 @@ program=$1; shift
 if [ -n "$keep" ]; then prefix=$keep; rm -rf "$prefix"; mkdir -p "$prefix"
 else prefix=$(mktemp -d /tmp/vexo-wine.XXXXXX); fi
 
+stamp=$(bash "$(dirname "$0")/wine-prefix.sh" --stamp)
+if [ ! -e "$template/$stamp" ]; then
+  echo "wine-run: $template was not made by the current recipe (no $stamp);" \
+       "make it anew with cmake/wine-prefix.sh $template" >&2
+  exit 1
+fi
+
 # The DLLs of the template are never written: link them. Copy the registry files and the update
 # timestamp (without it Wine would bring the copy up to date again, which takes minutes).
 cp -al "$template/drive_c" "$prefix/drive_c"
@@ -47,11 +54,28 @@ if [ $gui = 1 ]; then
     xvfb_pid=
   done
   [ -n "$xvfb_pid" ] || { echo "wine-run: no free X display" >&2; exit 1; }
+  driver=x11 driver_module=winex11.drv
 else
   unset DISPLAY
-  # reg.exe is a 64-bit program: wine64 starts it natively; plain `wine` would first start the
-  # emulated 32-bit loader.
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  driver=null driver_module=null
+fi
+
+# The first Wine process of a prefix starts its desktop process, which picks the display driver
+# once, from the registry as it is then. A `reg add` would itself be that first process and set
+# the driver too late for the desktop it should govern, so the choice goes into the copied
+# registry file before any Wine process starts.
+printf '\n[Software\\\\Wine\\\\Drivers]\n"Graphics"="%s"\n' "$driver" >> "$prefix/user.reg"
+
+# Bring the desktop up now and ask it which driver it loaded: it records the driver, or why none
+# would load, in the volatile Video key. A wrong driver fails here with its reason instead of as
+# a window that cannot be created deep inside a test. reg.exe is a 64-bit program: wine64 starts
+# it natively, also where 32-bit code is emulated.
+video=$(/usr/lib/wine/wine64 reg query 'HKLM\System\CurrentControlSet\Control\Video' /s 2>&1 |
+        tr -d '\r' | sed -n 's/^ *\(GraphicsDriver\|DriverError\) *REG_SZ *//p' | tail -n 1)
+if [ "$video" != "$driver_module" ]; then
+  echo "wine-run: Wine's desktop did not load the $driver display driver (it says: ${video:-nothing});" \
+       "every window of the program would fail" >&2
+  exit 1
 fi
 
 cd "$(dirname "$program")"
