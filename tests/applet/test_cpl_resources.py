@@ -37,6 +37,26 @@ EXPECTED_CONTROLS = [
 ]
 
 
+def version_node(data, pos=0):
+    """One node of a VS_VERSIONINFO tree: its key, its value's bytes and its children."""
+    r = Reader(data, pos)
+    length, value_length, value_type = r.take("HHH")
+    key = r.wstring()
+    r.align(4)
+    # A text value counts UTF-16 characters, a binary one bytes.
+    value_size = value_length * 2 if value_type == 1 else value_length
+    value = data[r.pos:r.pos + value_size]
+    r.pos += value_size
+    r.align(4)
+    children, end = [], pos + length
+    while r.pos < end:
+        child = version_node(data, r.pos)
+        children.append(child)
+        r.pos += child["length"]
+        r.align(4)
+    return {"key": key, "value": value, "children": children, "length": length}
+
+
 def parse_dialog(data):
     r = Reader(data)
     dialog = {}
@@ -92,11 +112,20 @@ class CompiledResources(unittest.TestCase):
         return found[0]
 
     def test_every_applet_resource_is_japanese(self):
-        # The version information is the kit's, shared by every binary, and stays neutral.
         self.assertTrue(self.resources)
         for (rtype, name, lang) in self.resources:
-            if rtype != RT_VERSION:
-                self.assertEqual(lang, JAPANESE, "resource %s/%s" % (rtype, name))
+            self.assertEqual(lang, JAPANESE, "resource %s/%s" % (rtype, name))
+
+    def test_version_information_speaks_japanese_in_unicode(self):
+        root = version_node(self.the(RT_VERSION, 1))
+        self.assertEqual(root["key"], "VS_VERSION_INFO")
+        children = {c["key"]: c for c in root["children"]}
+        self.assertEqual(set(children), {"StringFileInfo", "VarFileInfo"})
+        tables = [t["key"] for t in children["StringFileInfo"]["children"]]
+        self.assertEqual(tables, ["041104B0"])
+        (translation,) = children["VarFileInfo"]["children"]
+        self.assertEqual(translation["key"], "Translation")
+        self.assertEqual(struct.unpack("<HH", translation["value"]), (JAPANESE, 1200))
 
     def test_nothing_but_the_icon_the_strings_the_dialog_and_the_version(self):
         kinds = {(t, n) for (t, n, _) in self.resources if t != RT_STRING}
