@@ -1,7 +1,8 @@
-# The kit as an application developer receives it: a folder and a zip of it, made by every build
-# (target package_kit), and a folder with everything the demo runs (target kit_demo_folder).
+# The kit as an application developer receives it: install() rules give its layout, CPack's ZIP
+# generator makes package/VexoKit-<version>.zip (target `package`, or `cpack` in the build
+# folder; the kit's tests run it as their set-up).
 #
-#   package/VexoKit-<version>/
+#   VexoKit-<version>/
 #     README.txt                  what is where
 #     README.md                   the kit's README
 #     bin/                        VexoDLL.dll, VEXOLITE.CPL, vexotool.exe
@@ -10,42 +11,46 @@
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt
-#   package/VexoKit-<version>.zip
-
-# Where the kit goes, for every directory that includes this file; the targets are made once.
-set(VEXO_KIT_NAME VexoKit-${PROJECT_VERSION})
-set(VEXO_KIT_DIR ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_NAME})
-set(VEXO_KIT_ZIP ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_NAME}.zip)
+#
+# Also the demo's folder (target kit_demo_folder): the programs beside the DLL and the simulated
+# card, as an application would be installed on a machine without a card.
 include_guard(GLOBAL)
 
-file(GLOB_RECURSE kit_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*)
-file(GLOB kit_texts CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/package/*)
+set(VEXO_KIT_NAME VexoKit-${PROJECT_VERSION})
+set(VEXO_KIT_ZIP ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_NAME}.zip)
 
-add_custom_command(
-  OUTPUT ${VEXO_KIT_ZIP}
-  COMMAND ${CMAKE_COMMAND}
-          -DKIT_NAME=${VEXO_KIT_NAME}
-          -DKIT_DIR=${VEXO_KIT_DIR}
-          -DKIT_ZIP=${VEXO_KIT_ZIP}
-          -DKIT_VERSION=${PROJECT_VERSION}
-          -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
-          -DTEXTS_DIR=${CMAKE_CURRENT_LIST_DIR}/package
-          -DBINARIES=$<TARGET_FILE:VexoDLL>|$<TARGET_FILE:vexolite_cpl>|$<TARGET_FILE:vexotool>
-          -DIMPORT_LIBRARY=$<TARGET_LINKER_FILE:VexoDLL>
-          -DSIM_MODULE=$<TARGET_FILE:vexolite_vxd>
-          -DSIM_IMPORT_LIBRARY=$<TARGET_LINKER_FILE:vexolite_vxd>
-          -P ${CMAKE_CURRENT_LIST_DIR}/PackageKit.cmake
-  DEPENDS VexoDLL vexolite_cpl vexotool vexolite_vxd ${CMAKE_CURRENT_LIST_DIR}/PackageKit.cmake
-          ${kit_docs} ${kit_texts} ${PROJECT_SOURCE_DIR}/README.md
-          ${PROJECT_SOURCE_DIR}/include/VexoDLL.h ${PROJECT_SOURCE_DIR}/lib/VexoDLL.def
-          ${PROJECT_SOURCE_DIR}/examples/vexo_example.c
-          ${PROJECT_SOURCE_DIR}/sim/vxd/vexolite_sim.h
-  COMMENT "Packaging ${VEXO_KIT_NAME}.zip"
-  VERBATIM)
-add_custom_target(package_kit ALL DEPENDS ${VEXO_KIT_ZIP})
+install(TARGETS VexoDLL RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(TARGETS vexotool RUNTIME DESTINATION bin)
+# The applet's import library is of no use to anybody: only the file itself.
+install(FILES $<TARGET_FILE:vexolite_cpl> DESTINATION bin)
+install(TARGETS vexolite_vxd RUNTIME DESTINATION sim ARCHIVE DESTINATION sim)
 
-# The demo's folder: the programs beside the DLL and the simulated card, as an application
-# would be installed on a machine without a card.
+install(FILES include/VexoDLL.h DESTINATION include)
+install(FILES lib/VexoDLL.def DESTINATION lib)
+install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION examples)
+install(DIRECTORY docs/ DESTINATION docs)
+install(FILES README.md DESTINATION .)
+install(FILES sim/vxd/vexolite_sim.h DESTINATION sim)
+
+# The texts of each folder, with the version filled in and Windows line ends.
+set(VERSION ${PROJECT_VERSION})
+function(vexo_kit_text template destination)
+  set(text ${CMAKE_BINARY_DIR}/kit-texts/${destination}/README.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/package/${template} ${text} @ONLY
+                 NEWLINE_STYLE CRLF)
+  install(FILES ${text} DESTINATION ${destination})
+endfunction()
+vexo_kit_text(README.txt .)
+vexo_kit_text(lib-README.txt lib)
+vexo_kit_text(examples-README.txt examples)
+vexo_kit_text(sim-README.txt sim)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME ${VEXO_KIT_NAME})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)
+
 set(VEXO_DEMO_DIR ${CMAKE_BINARY_DIR}/demo)
 add_custom_target(kit_demo_folder ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VEXO_DEMO_DIR}

@@ -13,7 +13,7 @@ else()
 endif()
 
 add_test(NAME wine_prefix
-         COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh ${VEXO_WINE_TEMPLATE})
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${VEXO_WINE_TEMPLATE})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 900)
 
 function(vexo_add_wine_test)
@@ -30,7 +30,7 @@ function(vexo_add_wine_test)
     set(WT_TIMEOUT 400)
   endif()
   add_test(NAME ${WT_NAME}
-           COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh ${flags} ${VEXO_WINE_TEMPLATE}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${flags} ${VEXO_WINE_TEMPLATE}
                    -- ${program} ${WT_COMMAND})
   set_tests_properties(${WT_NAME} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT ${WT_TIMEOUT}
                                              LABELS wine)

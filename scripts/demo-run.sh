@@ -46,7 +46,7 @@ sed 's/\r$//' "$out/tool"
 echo "[exit code $tool_status]"
 echo
 if [ $example_status -eq 0 ] && [ $tool_status -eq 0 ]; then
-  echo "Demo complete. The kit to hand out: $build/package/ (folder and zip)."
+  echo "Demo complete. The kit to hand out: $build/package/VexoKit-*.zip."
 else
   echo "Demo FAILED (example exit code $example_status, vexotool exit code $tool_status)." >&2
   exit 1

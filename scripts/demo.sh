@@ -4,15 +4,16 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-bash cmake/install-deps.sh
+bash scripts/install-deps.sh
 
 export VEXO_WINE_TEMPLATE=${VEXO_WINE_TEMPLATE:-/var/tmp/vexo-wine-template}
-bash cmake/wine-prefix.sh "$VEXO_WINE_TEMPLATE" > build-prefix.log 2>&1 &
+bash scripts/wine-prefix.sh "$VEXO_WINE_TEMPLATE" > build-prefix.log 2>&1 &
 prefix_job=$!
 
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw-i686.cmake" > /dev/null
 cmake --build build/win -j "$(nproc)"
+cmake --build build/win --target package > /dev/null
 if ! wait $prefix_job; then cat build-prefix.log >&2; exit 1; fi
 
-exec bash cmake/demo-run.sh build/win
+exec bash scripts/demo-run.sh build/win

@@ -4,18 +4,18 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-bash cmake/install-deps.sh
+bash scripts/install-deps.sh
 
 jobs=$(nproc)
 export VEXO_WINE_TEMPLATE=${VEXO_WINE_TEMPLATE:-/var/tmp/vexo-wine-template}
 
 # The Wine prefix takes minutes to make the first time: make it while the compilers run.
-bash cmake/wine-prefix.sh "$VEXO_WINE_TEMPLATE" > build-prefix.log 2>&1 &
+bash scripts/wine-prefix.sh "$VEXO_WINE_TEMPLATE" > build-prefix.log 2>&1 &
 prefix_job=$!
 
-cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug
+cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEXO_WERROR=ON
 cmake --build build/host -j "$jobs"
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXO_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw-i686.cmake"
 cmake --build build/win -j "$jobs"
 

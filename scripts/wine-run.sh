@@ -26,7 +26,7 @@ else prefix=$(mktemp -d /tmp/vexo-wine.XXXXXX); fi
 stamp=$(bash "$(dirname "$0")/wine-prefix.sh" --stamp)
 if [ ! -e "$template/$stamp" ]; then
   echo "wine-run: $template was not made by the current recipe (no $stamp);" \
-       "make it anew with cmake/wine-prefix.sh $template" >&2
+       "make it anew with scripts/wine-prefix.sh $template" >&2
   exit 1
 fi
 
