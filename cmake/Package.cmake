@@ -7,7 +7,8 @@
 #     README.md                   the kit's README
 #     bin/                        VexoDLL.dll, VEXOLITE.CPL, vexotool.exe
 #     include/VexoDLL.h
-#     lib/                        libVexoDLL.dll.a, VexoDLL.def, README.txt (the MSVC command)
+#     lib/                        libVexoDLL.dll.a (MinGW), VexoDLL.lib (Visual C++), VexoDLL.def,
+#                                 README.txt
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt
@@ -26,7 +27,7 @@ install(FILES $<TARGET_FILE:vexolite_cpl> DESTINATION bin)
 install(TARGETS vexolite_vxd RUNTIME DESTINATION sim ARCHIVE DESTINATION sim)
 
 install(FILES include/VexoDLL.h DESTINATION include)
-install(FILES lib/VexoDLL.def DESTINATION lib)
+install(FILES lib/VexoDLL.def ${VEXO_MSVC_IMPORT_LIBRARY} DESTINATION lib)
 install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION examples)
 install(DIRECTORY docs/ DESTINATION docs)
 install(FILES README.md DESTINATION .)

@@ -10,7 +10,14 @@
 #ifndef VEXODLL_H
 #define VEXODLL_H
 
+/* The 32-bit unsigned type of every address, count and value below. Visual C++ before 2010 (the
+ * versions that still build programs for the Windows 9x family) has no <stdint.h>. */
+#if defined(_MSC_VER) && _MSC_VER < 1600
+typedef unsigned __int32 VexoUInt32;
+#else
 #include <stdint.h>
+typedef uint32_t VexoUInt32;
+#endif
 
 #if defined(_WIN32)
 #define VEXO_CALL __cdecl
@@ -24,13 +31,13 @@ extern "C" {
 
 /* What cVexoDeviceInfo reports: seven 32-bit little-endian values, 28 bytes. */
 typedef struct DeviceInfo {
-    uint32_t driverInfo; /* the driver's information word, not interpreted by the library */
-    uint32_t deviceId;   /* PCI device identifier, 0x2004 */
-    uint32_t vendorId;   /* PCI vendor identifier, 0x10CF */
-    uint32_t intMemBase; /* PCI bus address of the internal memory */
-    uint32_t extMemBase; /* PCI bus address of the external memory */
-    uint32_t io1Base;    /* first port of I/O range 1 */
-    uint32_t io2Base;    /* first port of I/O range 2 */
+    VexoUInt32 driverInfo; /* the driver's information word, not interpreted by the library */
+    VexoUInt32 deviceId;   /* PCI device identifier, 0x2004 */
+    VexoUInt32 vendorId;   /* PCI vendor identifier, 0x10CF */
+    VexoUInt32 intMemBase; /* PCI bus address of the internal memory */
+    VexoUInt32 extMemBase; /* PCI bus address of the external memory */
+    VexoUInt32 io1Base;    /* first port of I/O range 1 */
+    VexoUInt32 io2Base;    /* first port of I/O range 2 */
 } DeviceInfo;
 
 /* Applications and the library exchange this record by layout; it must stay 28 bytes. */
@@ -51,15 +58,15 @@ typedef char VexoDeviceInfoIs28Bytes[(sizeof(DeviceInfo) == 28) ? 1 : -1];
 /* Board address of port offset `port` (0x00-0xFF) of an I/O range: each 64 ports take a block of
  * 128 addresses whose upper half leads nowhere. I/O range 2 has no address for ports 0x40-0x7F. */
 #define VEXO_IO_ADDRESS(area, port) \
-    ((area) + ((((uint32_t)(port)) >> 6) << 7) + (((uint32_t)(port)) & 0x3Fu))
+    ((area) + ((((VexoUInt32)(port)) >> 6) << 7) + (((VexoUInt32)(port)) & 0x3Fu))
 
 /* Block transfers: `count` elements of 1, 2 or 4 bytes from board address `address` on. */
-int VEXO_CALL cVexoReadBlockByte(uint32_t address, void *buffer, uint32_t count);
-int VEXO_CALL cVexoReadBlockShort(uint32_t address, void *buffer, uint32_t count);
-int VEXO_CALL cVexoReadBlockLong(uint32_t address, void *buffer, uint32_t count);
-int VEXO_CALL cVexoWriteBlockByte(uint32_t address, const void *buffer, uint32_t count);
-int VEXO_CALL cVexoWriteBlockShort(uint32_t address, const void *buffer, uint32_t count);
-int VEXO_CALL cVexoWriteBlockLong(uint32_t address, const void *buffer, uint32_t count);
+int VEXO_CALL cVexoReadBlockByte(VexoUInt32 address, void *buffer, VexoUInt32 count);
+int VEXO_CALL cVexoReadBlockShort(VexoUInt32 address, void *buffer, VexoUInt32 count);
+int VEXO_CALL cVexoReadBlockLong(VexoUInt32 address, void *buffer, VexoUInt32 count);
+int VEXO_CALL cVexoWriteBlockByte(VexoUInt32 address, const void *buffer, VexoUInt32 count);
+int VEXO_CALL cVexoWriteBlockShort(VexoUInt32 address, const void *buffer, VexoUInt32 count);
+int VEXO_CALL cVexoWriteBlockLong(VexoUInt32 address, const void *buffer, VexoUInt32 count);
 
 /* Kept for older applications: each only reports whether a board is open (1) or not (0). */
 int VEXO_CALL cVexoBuffAlloc(void);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang clang-format libgtest-dev valgrind
+  cmake ninja-build g++ clang clang-format libgtest-dev valgrind llvm lld
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine

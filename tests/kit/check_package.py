@@ -17,6 +17,7 @@ REQUIRED = [
     "include/VexoDLL.h",
     "lib/libVexoDLL.dll.a",
     "lib/VexoDLL.def",
+    "lib/VexoDLL.lib",
     "lib/README.txt",
     "examples/vexo_example.c",
     "examples/quick_start.c",
