@@ -11,7 +11,8 @@
 #                                 README.txt
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
 #     docs/                       the reference
-#     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt
+#     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt,
+#                                 vexolite-wine.reg
 #
 # Also the demo's folder (target kit_demo_folder): the programs beside the DLL and the simulated
 # card, as an application would be installed on a machine without a card.
@@ -31,7 +32,7 @@ install(FILES lib/VexoDLL.def ${VEXO_MSVC_IMPORT_LIBRARY} DESTINATION lib)
 install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION examples)
 install(DIRECTORY docs/ DESTINATION docs)
 install(FILES README.md DESTINATION .)
-install(FILES sim/vxd/vexolite_sim.h DESTINATION sim)
+install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg DESTINATION sim)
 
 # The texts of each folder, with the version filled in and Windows line ends.
 set(VERSION ${PROJECT_VERSION})

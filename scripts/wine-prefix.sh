@@ -7,12 +7,13 @@
 # and maps the dialog font's face name to a Japanese proportional font that Debian ships.
 # It holds no display driver setting: wine-run.sh writes one into each copy before Wine starts.
 set -euo pipefail
+user_settings=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/sim/vexolite-wine.reg
 
-# The stamp names everything that shapes the template: this script (with the registry settings
-# below), the Wine packages that made it and the fonts it lists. A change to any of them makes a
+# The stamp names everything that shapes the template: this script, the registry settings it
+# imports, the Wine packages that made it and the fonts it lists. A change to any of them makes a
 # new template, and wine-run.sh refuses a template whose stamp is not this recipe's.
 recipe_stamp() {
-  { cat "${BASH_SOURCE[0]}"
+  { cat "${BASH_SOURCE[0]}" "$user_settings"
     dpkg-query -W -f='${Package} ${Version}\n' wine wine64 'wine32:i386' 'libwine:i386' libwine \
       fonts-wine fonts-ipafont-mincho 2>/dev/null || true
   } | sha1sum | cut -c1-12
@@ -38,24 +39,21 @@ wineserver -w
 # from its data folder, and without Marlett a title bar's close box shows a stray letter.
 cp /usr/share/wine/fonts/* "$dir/drive_c/windows/Fonts/"
 
-# A UTF-16LE .reg file carries the non-ASCII face name reliably.
+# The settings users get (sim/vexolite-wine.reg: Windows 98 mode, the dialog font's replacement),
+# then the test harness's own: windows never wait for a window manager.
+to_wine_path() { echo "Z:${1//\//\\}"; }
+/usr/lib/wine/wine64 regedit /S "$(to_wine_path "$user_settings")" >/dev/null 2>&1
 reg=$(mktemp --suffix=.reg)
-python3 - "$reg" <<'PY'
-import sys
-text = (
-    "Windows Registry Editor Version 5.00\r\n\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Wine]\r\n"
-    "\"Version\"=\"win98\"\r\n\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
-    "\"Managed\"=\"N\"\r\n\"Decorated\"=\"Y\"\r\n\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
-    "\"\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af\"=\"IPAPMincho\"\r\n\r\n"
-)
-open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
-PY
-/usr/lib/wine/wine64 regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n' \
+  > "$reg"
+/usr/lib/wine/wine64 regedit /S "$(to_wine_path "$reg")" >/dev/null 2>&1
 rm -f "$reg"
 wineserver -w
+if ! grep -q '^"Version"="win98"' "$dir/user.reg" ||
+   ! grep -q '^\[Software\\\\Wine\\\\Fonts\\\\Replacements\]' "$dir/user.reg"; then
+  echo "wine-prefix: regedit did not import $user_settings" >&2
+  exit 1
+fi
 if grep -q '^\[Software\\\\Wine\\\\Drivers\]' "$dir/user.reg"; then
   echo "wine-prefix: the template must not choose a display driver; wine-run.sh does" >&2
   exit 1

@@ -30,6 +30,7 @@ REQUIRED = [
     "sim/vexolite_sim.h",
     "sim/libvexolite.vxd.a",
     "sim/README.txt",
+    "sim/vexolite-wine.reg",
 ]
 BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd"]
 EXPORTS = ["cVexoReadBlockByte", "cVexoReadBlockShort", "cVexoReadBlockLong",

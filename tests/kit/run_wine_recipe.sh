@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the Wine recipe of the kit's docs/without-a-card.md as a user would: the sh blocks marked
+# <!-- recipe -->, in order, in one shell, from a folder holding the unpacked zip as kit/, with a
+# home folder of their own and no display. Passes when vexotool found the simulated card.
+# Usage: run_wine_recipe.sh ZIP KIT-NAME OUT-DIR
+set -euo pipefail
+zip=$1 name=$2 out=$3
+rm -rf "$out"
+mkdir -p "$out/home"
+unzip -q "$zip" -d "$out"
+ln -s "$name" "$out/kit"
+cd "$out"
+
+recipe=$(awk '/<!-- recipe -->/ { marked = 1; next }
+              marked && /^ *```sh/ { inside = 1; next }
+              inside && /^ *```/ { inside = 0; marked = 0; next }
+              inside { sub(/^   /, ""); print }' kit/docs/without-a-card.md)
+[ -n "$recipe" ] || { echo "docs/without-a-card.md marks no recipe" >&2; exit 1; }
+printf '%s\n' "$recipe" | sed 's/^/+ /'
+
+export HOME=$out/home
+unset DISPLAY WINEPREFIX WINEDEBUG WINEARCH
+trap 'WINEPREFIX=$HOME/.wine-vexo wineserver -k >/dev/null 2>&1 || true' EXIT
+output=$(bash -euo pipefail -c "$recipe" 2>&1) || { echo "$output"; echo "the recipe failed" >&2; exit 1; }
+echo "$output"
+grep -Eq 'vendor id +0x10CF' <<<"$output" && grep -q 'memtest internal: PASS' <<<"$output" || { echo "vexotool did not find the simulated card, or its memory test failed" >&2; exit 1; }
