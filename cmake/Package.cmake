@@ -4,7 +4,7 @@
 #
 #   VexoKit-<version>/
 #     README.txt                  what is where
-#     README.md                   the kit's README
+#     README.md                   the kit's front page (cmake/package/README.md)
 #     bin/                        VexoDLL.dll, VEXOLITE.CPL, vexotool.exe
 #     include/VexoDLL.h
 #     lib/                        libVexoDLL.dll.a (MinGW), VexoDLL.lib (Visual C++), VexoDLL.def,
@@ -30,8 +30,9 @@ install(TARGETS vexolite_vxd RUNTIME DESTINATION sim ARCHIVE DESTINATION sim)
 install(FILES include/VexoDLL.h DESTINATION include)
 install(FILES lib/VexoDLL.def ${VEXO_MSVC_IMPORT_LIBRARY} DESTINATION lib)
 install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION examples)
-install(DIRECTORY docs/ DESTINATION docs)
-install(FILES README.md DESTINATION .)
+# The docs for users; those about the source tree stay out.
+install(DIRECTORY docs/ DESTINATION docs
+        PATTERN building.md EXCLUDE PATTERN performance.md EXCLUDE)
 install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg DESTINATION sim)
 
 # The texts of each folder, with the version filled in and Windows line ends.
@@ -43,6 +44,8 @@ function(vexo_kit_text template destination)
   install(FILES ${text} DESTINATION ${destination})
 endfunction()
 vexo_kit_text(README.txt .)
+configure_file(cmake/package/README.md ${CMAKE_BINARY_DIR}/kit-texts/README.md @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/kit-texts/README.md DESTINATION .)
 vexo_kit_text(lib-README.txt lib)
 vexo_kit_text(examples-README.txt examples)
 vexo_kit_text(sim-README.txt sim)

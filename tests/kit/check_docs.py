@@ -22,8 +22,11 @@ def check(document, root):
         if not marker:
             problems.append(f"{where}: C sample without a '<!-- sample: PATH -->' line above it")
             continue
-        end = lines.index("```", number + 1)
-        block = "\n".join(lines[number + 1:end]) + "\n"
+        # A sample inside a list item is indented like its fences.
+        indent = line[:len(line) - len(line.lstrip())]
+        end = lines.index(indent + "```", number + 1)
+        block = "\n".join(text[len(indent):] if text.startswith(indent) else text
+                          for text in lines[number + 1:end]) + "\n"
         sample = root / marker.group(1)
         if not sample.is_file():
             problems.append(f"{where}: {marker.group(1)} does not exist")
@@ -34,7 +37,8 @@ def check(document, root):
 
 def main():
     root = pathlib.Path(sys.argv[1])
-    documents = [root / "README.md", *sorted((root / "docs").rglob("*.md"))]
+    documents = [root / "README.md", root / "cmake/package/README.md",
+                 *sorted((root / "docs").rglob("*.md"))]
     problems = [p for document in documents for p in check(document, root)]
     for problem in problems:
         print(problem)

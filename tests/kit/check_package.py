@@ -69,8 +69,13 @@ def main():
     for leaked in ("CMakeFiles", ".obj", ".ninja", "CMakeCache"):
         if leaked in listing:
             problems.append(f"build tree files in the zip ({leaked})")
+    for source_tree_doc in ("docs/building.md", "docs/performance.md"):
+        if f" {name}/{source_tree_doc}\n" in listing:
+            problems.append(f"a document about the source tree in the zip: {source_tree_doc}")
     with zipfile.ZipFile(zip_path) as kit:
         names = set(kit.namelist())
+        if "scripts/" in kit.read(f"{name}/README.md").decode():
+            problems.append("README.md is the source tree's, not the kit's")
         for path in BINARIES:
             if f"{name}/{path}" not in names:
                 continue
