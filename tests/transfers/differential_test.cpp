@@ -1,7 +1,11 @@
 // Many seeded random transfers, each run on the library and on the independent model; result,
-// buffer, memories, I/O registers and the whole bus trace must agree.
+// buffer, memories, I/O registers and the whole bus trace must agree. For long runs the
+// environment sets the seed and the number of transfers of each test, for example
+//   VEXO_DIFFERENTIAL_SEED=7 VEXO_DIFFERENTIAL_TRANSFERS=100000 transfer_tests
+//   --gtest_filter='TransferDifferential.*'
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "transfer_model.h"
@@ -73,13 +77,27 @@ void RunRandomTransfers(std::uint32_t seed, std::uint32_t io1Base, std::uint32_t
     EXPECT_EQ(model::CompareMemories(wired, machine), "") << "seed " << seed;
 }
 
+// A number from the environment, or `otherwise` when the variable is not set.
+std::uint32_t FromEnvironment(const char* name, std::uint32_t otherwise) {
+    const char* text = std::getenv(name);
+    return text && *text ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) : otherwise;
+}
+
+std::uint32_t Seed(std::uint32_t offset) {
+    return FromEnvironment("VEXO_DIFFERENTIAL_SEED", 1) + offset;
+}
+
+int Transfers(int otherwise) {
+    return static_cast<int>(FromEnvironment("VEXO_DIFFERENTIAL_TRANSFERS", otherwise));
+}
+
 TEST(TransferDifferential, RandomTransfersAgreeWithTheModel) {
-    RunRandomTransfers(1, 0xC000, 0xC400, 1500);
+    RunRandomTransfers(Seed(0), 0xC000, 0xC400, Transfers(1500));
 }
 
 TEST(TransferDifferential, RandomTransfersAgreeWithTheModelWhenPortNumbersWrap) {
     // Range 1's ports 0x80 and up lie past 0xFFFF and wrap to port 0.
-    RunRandomTransfers(2, 0xFF80, 0x0100, 1000);
+    RunRandomTransfers(Seed(1), 0xFF80, 0x0100, Transfers(1000));
 }
 
 }  // namespace
