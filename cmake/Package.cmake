@@ -9,6 +9,8 @@
 #     include/VexoDLL.h
 #     lib/                        libVexoDLL.dll.a, VexoDLL.def, README.txt (the MSVC command)
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
+#     bindings/                   python/, csharp/, pascal/: declarations and an example each,
+#                                 README.txt
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt
 #
@@ -29,6 +31,9 @@ install(FILES include/VexoDLL.h DESTINATION include)
 install(FILES lib/VexoDLL.def DESTINATION lib)
 install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION examples)
 install(DIRECTORY docs/ DESTINATION docs)
+install(FILES bindings/python/vexo.py bindings/python/example.py DESTINATION bindings/python)
+install(FILES bindings/csharp/Vexo.cs bindings/csharp/Example.cs DESTINATION bindings/csharp)
+install(FILES bindings/pascal/vexo.pas bindings/pascal/example.pas DESTINATION bindings/pascal)
 install(FILES README.md DESTINATION .)
 install(FILES sim/vxd/vexolite_sim.h DESTINATION sim)
 
@@ -43,6 +48,7 @@ endfunction()
 vexo_kit_text(README.txt .)
 vexo_kit_text(lib-README.txt lib)
 vexo_kit_text(examples-README.txt examples)
+vexo_kit_text(bindings-README.txt bindings)
 vexo_kit_text(sim-README.txt sim)
 
 set(CPACK_GENERATOR ZIP)
