@@ -10,6 +10,8 @@
 #     lib/                        libVexoDLL.dll.a (MinGW), VexoDLL.lib (Visual C++), VexoDLL.def,
 #                                 README.txt
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
+#     bindings/                   python/, csharp/, pascal/: declarations and an example each,
+#                                 README.txt
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt,
 #                                 vexolite-wine.reg
@@ -33,6 +35,9 @@ install(FILES examples/vexo_example.c docs/samples/quick_start.c DESTINATION exa
 # The docs for users; those about the source tree stay out.
 install(DIRECTORY docs/ DESTINATION docs
         PATTERN building.md EXCLUDE PATTERN performance.md EXCLUDE)
+install(FILES bindings/python/vexo.py bindings/python/example.py DESTINATION bindings/python)
+install(FILES bindings/csharp/Vexo.cs bindings/csharp/Example.cs DESTINATION bindings/csharp)
+install(FILES bindings/pascal/vexo.pas bindings/pascal/example.pas DESTINATION bindings/pascal)
 install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg DESTINATION sim)
 
 # The texts of each folder, with the version filled in and Windows line ends.
@@ -48,6 +53,7 @@ configure_file(cmake/package/README.md ${CMAKE_BINARY_DIR}/kit-texts/README.md @
 install(FILES ${CMAKE_BINARY_DIR}/kit-texts/README.md DESTINATION .)
 vexo_kit_text(lib-README.txt lib)
 vexo_kit_text(examples-README.txt examples)
+vexo_kit_text(bindings-README.txt bindings)
 vexo_kit_text(sim-README.txt sim)
 
 set(CPACK_GENERATOR ZIP)

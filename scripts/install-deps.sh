@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine
   zip unzip python3 python3-pefile
+  mono-mcs mono-runtime fp-compiler
 )
 
 missing=()

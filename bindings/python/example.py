@@ -1,0 +1,40 @@
+"""Opens the card, shows what it reports, and writes and reads back a pattern in the first
+block of internal memory and in the first words of external memory.
+
+    python example.py        (a 32-bit Python, with VexoDLL.dll beside vexo.py or this file)
+"""
+import array
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import vexo  # noqa: E402  (found beside this example)
+
+
+def main():
+    with vexo.Card() as card:
+        info = card.device_info()
+        print("card %04X:%04X, internal memory at 0x%08X, external at 0x%08X, I/O at 0x%X and 0x%X"
+              % (info.vendorId, info.deviceId, info.intMemBase, info.extMemBase, info.io1Base,
+                 info.io2Base))
+
+        pattern = bytes(range(vexo.INTMEM_BLOCK_SIZE))
+        card.write(vexo.INTMEM_BLOCK0, pattern)
+        ok = card.read(vexo.INTMEM_BLOCK0, len(pattern)) == pattern
+
+        words = array.array("I", [0x12345678, 0x9ABCDEF0, 0x0F1E2D3C, 0x4B5A6978])
+        card.write(vexo.EXTMEM_START, words, width=4)
+        back = array.array("I", bytes(len(words) * words.itemsize))
+        card.read_into(vexo.EXTMEM_START, back, width=4)
+        ok = ok and back == words
+
+    print("Both patterns read back correctly" if ok else "A pattern did NOT read back")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except (vexo.VexoError, OSError) as error:  # a failed call, or no library to load
+        print("Failed: %s" % error)
+        sys.exit(1)

@@ -1,0 +1,27 @@
+// The simulated machine of the host build of VexoDLL (libVexoDLL.so), which the bindings' tests
+// load in place of the Windows DLL. A shared library has no test fixture to install a board, so
+// this one is installed when the library loads: one card at the simulator's usual slot, its
+// base address registers at their power-on values and no board configuration key, so cVexoOpen
+// takes every base from the card the way it does before the applet has run. The memories start
+// zeroed and keep what is written to them until the library is unloaded.
+#include "testing.h"
+
+namespace {
+
+struct DefaultMachine {
+    vexo::sim::Board board;
+
+    DefaultMachine() {
+        board.AddCard(vexo::sim::kDefaultCardBus, vexo::sim::kDefaultCardDevice);
+        // Nobody reads the trace here, and every external-memory element adds 50 port reads.
+        board.tracing = false;
+        vexo::sim::Install(&board);
+    }
+    ~DefaultMachine() {
+        if (vexo::sim::Installed() == &board) vexo::sim::Install(nullptr);
+    }
+};
+
+DefaultMachine machine;
+
+}  // namespace
