@@ -1,6 +1,6 @@
 #include "base_addresses.h"
 
-#include "shared/board_key.h"
+#include "board_key.h"
 
 namespace vexo::applet {
 

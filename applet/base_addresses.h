@@ -1,21 +1,14 @@
 // Loading and storing the four base addresses in the board configuration key. The routines see
-// the key only through the two functions of key_store, which the applet implements on its open
-// key handle and a test implements on a fake.
+// the key only through key_store's ReadValue and WriteDword, which the applet implements on its
+// open key handle (key_store_win32.cpp) and a test implements on a fake.
 #pragma once
 
 #include <cstdint>
 
 #include "address_field.h"
+#include "key_store.h"
 
 namespace vexo::applet {
-
-namespace key_store {
-// RegQueryValueExA on the open key: no type asked, `size` bytes read straight into `data`.
-// True when the read succeeded.
-bool ReadValue(const char* name, void* data, std::uint32_t size);
-// RegSetValueExA on the open key: `value` as a 4-byte REG_DWORD. True when it was written.
-bool WriteDword(const char* name, std::uint32_t value);
-}  // namespace key_store
 
 using BaseAddressValues = std::uint32_t[kFieldCount];
 

@@ -1,6 +1,6 @@
-// The base-address dialog: opens the board configuration key, shows the four base addresses,
-// filters and aligns the user's edits through two subclassed edit-control procedures, and writes
-// the values back on OK.
+// The base-address dialog: opens the board configuration key (key_store), shows the four base
+// addresses, filters and aligns the user's edits through two subclassed edit-control procedures,
+// and writes the values back on OK.
 #include "config_dialog.h"
 
 #include <cstdint>
@@ -8,14 +8,13 @@
 #include "address_field.h"
 #include "applet_resources.h"
 #include "base_addresses.h"
-#include "shared/board_key.h"
+#include "key_store.h"
 
 namespace vexo::applet {
 
 namespace {
 
 // Module-level state, kept while the applet is loaded. Each opening of the dialog replaces it.
-HKEY keyHandle = nullptr;
 BaseAddressValues currentValues = {};
 HWND editHandles[kFieldCount] = {};
 WNDPROC savedProcs[kFieldCount] = {};  // null for a control this opening did not subclass
@@ -63,24 +62,6 @@ LRESULT CALLBACK IoEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lPara
     return AddressFieldProc(field, edit, message, wParam, lParam);
 }
 
-void CloseKeyHandle() {
-    if (keyHandle != nullptr) RegCloseKey(keyHandle);
-    keyHandle = nullptr;
-}
-
-bool OpenKey() {
-    CloseKeyHandle();
-    HKEY key = nullptr;
-    DWORD disposition = 0;  // created or opened: either is fine
-    char keyClass[] = "VEXOLITE";
-    const LONG result =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, board_key::kPath, 0, keyClass, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE, nullptr, &key, &disposition);
-    if (result != ERROR_SUCCESS) return false;
-    keyHandle = key;
-    return true;
-}
-
 void ShowBaseAddresses(HWND dialog) {
     for (int i = 0; i < kFieldCount; ++i) editHandles[i] = GetDlgItem(dialog, kEditControlIds[i]);
     for (int i = 0; i < kFieldCount; ++i) {
@@ -118,7 +99,7 @@ BOOL OpenDialog(HWND dialog) {
         editHandles[i] = nullptr;
         savedProcs[i] = nullptr;
     }
-    if (!OpenKey() || LoadBaseAddresses(currentValues) == 0) {
+    if (!key_store::Open() || LoadBaseAddresses(currentValues) == 0) {
         ReportFailure(dialog);
         EndDialog(dialog, 0);
         return TRUE;
@@ -153,21 +134,6 @@ void ConfirmDialog(HWND dialog) {
 
 }  // namespace
 
-namespace key_store {
-
-bool ReadValue(const char* name, void* data, std::uint32_t size) {
-    DWORD dataSize = size;
-    return RegQueryValueExA(keyHandle, name, nullptr, nullptr, static_cast<BYTE*>(data),
-                            &dataSize) == ERROR_SUCCESS;
-}
-
-bool WriteDword(const char* name, std::uint32_t value) {
-    return RegSetValueExA(keyHandle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value) == ERROR_SUCCESS;
-}
-
-}  // namespace key_store
-
 INT_PTR CALLBACK ConfigDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
         case WM_INITDIALOG:
@@ -189,7 +155,7 @@ INT_PTR CALLBACK ConfigDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         case WM_DESTROY:
             RestoreFields();
             // The key is closed however the dialog ends; the next opening opens it again.
-            CloseKeyHandle();
+            key_store::Close();
             return FALSE;
         default:
             return FALSE;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "pci_config.h"
+
 namespace vexo::bench {
 
 struct BusCounts {
@@ -14,10 +16,11 @@ struct BusCounts {
 
 // Configuration address of register 0 of the one function that answers with the card's identity.
 constexpr std::uint32_t ConfigAddressOf(std::uint32_t bus, std::uint32_t device) {
-    return 0x80000000u | bus << 16 | device << 11 | 1u << 8;
+    return pci::ConfigAddress(bus, device, pci::kCardFunction, pci::kIdRegister);
 }
 constexpr std::uint32_t kFirstSlot = ConfigAddressOf(0, 0);
-constexpr std::uint32_t kLastSlot = ConfigAddressOf(255, 31);  // the scan's last probe
+// The scan's last probe.
+constexpr std::uint32_t kLastSlot = ConfigAddressOf(pci::kBusCount - 1, pci::kDeviceCount - 1);
 extern std::uint32_t cardSlot;
 
 // Every access the library makes through the platform layer, since the last reset.

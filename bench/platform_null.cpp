@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "board_key.h"
+#include "driver_protocol.h"
 #include "null_bus.h"
+#include "pci_config.h"
 #include "platform.h"
 
 namespace vexo::bench {
@@ -20,10 +23,6 @@ namespace vexo::platform {
 namespace {
 
 using bench::counts;
-
-constexpr std::uint16_t kConfigAddressPort = 0xCF8;
-constexpr std::uint16_t kConfigDataPort = 0xCFC;
-constexpr std::uint32_t kCardId = 0x200410CFu;
 
 std::uint32_t configAddress = 0;
 
@@ -42,18 +41,18 @@ DriverHandle OpenDriver(const char*) {
 bool DriverRequest(DriverHandle, std::uint32_t code, const void*, std::uint32_t, void* out,
                    std::uint32_t outSize) {
     switch (code) {
-        case 1:
+        case driver::kGetDriverInfo:
             return ReplyWord(out, outSize, 0);
-        case 2:
-            return ReplyWord(out, outSize, 0x10CF);
-        case 3:
-            return ReplyWord(out, outSize, 0x2004);
-        case 6:
+        case driver::kGetVendorId:
+            return ReplyWord(out, outSize, pci::kCardVendorId);
+        case driver::kGetDeviceId:
+            return ReplyWord(out, outSize, pci::kCardDeviceId);
+        case driver::kGetIntMemWindow:
             return ReplyWord(out, outSize, bench::kIntWindow);
-        case 7:
+        case driver::kGetExtMemWindow:
             return ReplyWord(out, outSize, bench::kExtWindow);
-        case 15:
-        case 16:
+        case driver::kPciConfig:
+        case driver::kSetBaseAddresses:
             return true;
         default:
             return false;
@@ -70,10 +69,10 @@ bool OpenMachineKey(const char*, RegistryKey* key) {
 // The applet's defaults: internal and external memory, I/O ranges 1 and 2, in reading order.
 bool QueryValue(RegistryKey, const char* name, void* data, std::uint32_t size) {
     std::uint32_t value = 0;
-    if (std::strcmp(name, "IntMemBaseAddress") == 0) value = 0xE9000000u;
-    if (std::strcmp(name, "ExtMemBaseAddress") == 0) value = 0xEA000000u;
-    if (std::strcmp(name, "Io1BaseAddress") == 0) value = bench::kIo1Base;
-    if (std::strcmp(name, "Io2BaseAddress") == 0) value = bench::kIo2Base;
+    if (std::strcmp(name, board_key::kIntMemBase) == 0) value = 0xE9000000u;
+    if (std::strcmp(name, board_key::kExtMemBase) == 0) value = 0xEA000000u;
+    if (std::strcmp(name, board_key::kIo1Base) == 0) value = bench::kIo1Base;
+    if (std::strcmp(name, board_key::kIo2Base) == 0) value = bench::kIo2Base;
     if (value == 0 || size < 4) return false;
     std::memcpy(data, &value, 4);
     return true;
@@ -93,7 +92,7 @@ std::uint16_t PortRead16(std::uint16_t) {
 
 std::uint32_t PortRead32(std::uint16_t port) {
     ++counts.portReads;
-    if (port == kConfigDataPort && configAddress == bench::cardSlot) return kCardId;
+    if (port == pci::kConfigDataPort && configAddress == bench::cardSlot) return pci::kCardId;
     return 0xFFFFFFFFu;
 }
 
@@ -107,7 +106,7 @@ void PortWrite16(std::uint16_t, std::uint16_t) {
 
 void PortWrite32(std::uint16_t port, std::uint32_t value) {
     ++counts.portWrites;
-    if (port == kConfigAddressPort) configAddress = value;
+    if (port == pci::kConfigAddressPort) configAddress = value;
 }
 
 std::uint8_t WindowLoad8(std::uint32_t) {

@@ -7,7 +7,7 @@ namespace vexo {
 
 BoardContext::BoardContext() : hDriver(platform::kInvalidDriverHandle), ready(0) {
     // A driver that cannot be opened leaves the invalid handle for Initialize to find.
-    hDriver = platform::OpenDriver(kDriverPath);
+    hDriver = platform::OpenDriver(driver::kDevicePath);
 }
 
 BoardContext::~BoardContext() {

@@ -54,7 +54,4 @@ struct BoardContext {
 // What the map's translations return for an address they do not map.
 constexpr std::uint32_t kNotMapped = 0xFFFFFFFFu;
 
-// The device path of the VexoLite driver.
-constexpr char kDriverPath[] = "\\\\.\\VexoLite.vxd";
-
 }  // namespace vexo

@@ -5,26 +5,10 @@
 #include "board_key.h"
 #include "driver_protocol.h"
 #include "pci_config.h"
+#include "pci_scan.h"
 
 namespace vexo {
 namespace {
-
-struct PciLocation {
-    std::uint32_t bus;
-    std::uint32_t device;
-};
-
-std::uint32_t ReadConfig(const PciLocation& card, std::uint32_t reg) {
-    platform::PortWrite32(pci::kConfigAddressPort,
-                          pci::ConfigAddress(card.bus, card.device, pci::kCardFunction, reg));
-    return platform::PortRead32(pci::kConfigDataPort);
-}
-
-void WriteConfig(const PciLocation& card, std::uint32_t reg, std::uint32_t value) {
-    platform::PortWrite32(pci::kConfigAddressPort,
-                          pci::ConfigAddress(card.bus, card.device, pci::kCardFunction, reg));
-    platform::PortWrite32(pci::kConfigDataPort, value);
-}
 
 // A request whose 4-byte reply lands in `field` only when the driver accepted it.
 bool RequestWord(platform::DriverHandle driver, std::uint32_t code, std::uint32_t* field) {
@@ -59,43 +43,21 @@ void ReadBoardKey(BoardContext& board) {
     platform::CloseKey(key);
 }
 
-// Reads register 0 of one function and compares it with the whole of `expectedId`; an absent
-// function's all-ones answer simply does not match. Two port accesses, nothing else.
-int ProbePciFunction(std::uint32_t expectedId, std::uint32_t device, std::uint32_t bus,
-                     std::uint32_t function) {
-    platform::PortWrite32(pci::kConfigAddressPort,
-                          pci::ConfigAddress(bus, device, function, pci::kIdRegister));
-    return platform::PortRead32(pci::kConfigDataPort) == expectedId ? 1 : 0;
-}
-
-// Lowest device first, and within a device the lowest bus.
-bool ScanForBoard(PciLocation* found) {
-    for (std::uint32_t device = 0; device < pci::kDeviceCount; ++device) {
-        for (std::uint32_t bus = 0; bus < pci::kBusCount; ++bus) {
-            if (ProbePciFunction(pci::kCardId, device, bus, pci::kCardFunction)) {
-                *found = {bus, device};
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 // A non-zero base is programmed into its register as it stands. A zero base is taken from the
 // register with the register's flag bits cleared: they are not part of the address, and an
 // I/O base with bit 0 kept would put every port access one port off.
-void SetOrTakeBase(const PciLocation& card, std::uint32_t reg, std::uint32_t addressMask,
+void SetOrTakeBase(const pci::CardLocation& card, std::uint32_t reg, std::uint32_t addressMask,
                    std::uint32_t* base) {
     if (*base == 0) {
-        *base = ReadConfig(card, reg) & addressMask;
+        *base = pci::ReadConfig(card, reg) & addressMask;
     } else {
-        WriteConfig(card, reg, *base);
+        pci::WriteConfig(card, reg, *base);
     }
 }
 
 // Decoding goes on before the base address registers change.
-void ConfigureFunction(BoardContext& board, const PciLocation& card) {
-    WriteConfig(card, pci::kCommandStatusRegister, pci::kDecodeIoAndMemory);
+void ConfigureFunction(BoardContext& board, const pci::CardLocation& card) {
+    pci::WriteConfig(card, pci::kCommandStatusRegister, pci::kDecodeIoAndMemory);
     SetOrTakeBase(card, pci::kBar0Register, pci::kMemoryBarAddressMask, &board.extMemBase);
     SetOrTakeBase(card, pci::kBar1Register, pci::kMemoryBarAddressMask, &board.intMemBase);
     SetOrTakeBase(card, pci::kBar2Register, pci::kIoBarAddressMask, &board.io1Base);
@@ -129,8 +91,8 @@ int BoardContext::Initialize() {
     if (!RequestWord(hDriver, driver::kGetDriverInfo, &driverInfo)) return 0;
     if (!HasExpectedIdentity(*this)) return 0;
     ReadBoardKey(*this);
-    PciLocation card = {};
-    if (!ScanForBoard(&card)) return 0;
+    pci::CardLocation card = {};
+    if (!pci::ScanForBoard(&card)) return 0;
     ConfigureFunction(*this, card);
     if (!SendBaseAddresses(*this)) return 0;
     if (!RequestWord(hDriver, driver::kGetIntMemWindow, &intMemWindow)) return 0;

@@ -1,9 +1,14 @@
 // The library's one door to the machine. Every driver request, registry read, port access and
 // memory-window load or store goes through these functions, and nothing else in the library
-// touches the platform. Two implementations exist and one is chosen at link time:
-//   lib/platform_win32.cpp  - the real thing (kernel32, advapi32, in/out, volatile loads/stores);
-//   sim/platform_sim.cpp    - the board simulator, for host tests, with a trace of every access.
-// Each function's contract is written beside it; both implementations keep it.
+// touches the platform. Three implementations exist and one is chosen at link time:
+//   lib/platform_win32.cpp   - the real thing (kernel32, advapi32, in/out, volatile loads/stores),
+//                              in VexoDLL.dll and in vexotool.exe; the DLL's heap functions are
+//                              in lib/dll_runtime.cpp, since the tool allocates through its C
+//                              runtime;
+//   sim/platform_sim.cpp     - the board simulator, for the host tests and the host build of
+//                              vexotool, with a trace of every access;
+//   bench/platform_null.cpp  - a bus that does nothing but count, for the transfer benchmark.
+// Each function's contract is written beside it; every implementation keeps it.
 #pragma once
 
 #include <cstddef>

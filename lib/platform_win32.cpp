@@ -1,6 +1,7 @@
-// The platform seam on Windows: kernel32 for the driver and the heap, advapi32 for the
-// registry, in/out instructions for ports and volatile accesses for the memory windows.
-// Only functions that Windows 95 and 98 provide are used, in their ANSI forms.
+// The platform seam on Windows: kernel32 for the driver, advapi32 for the registry, in/out
+// instructions for ports and volatile accesses for the memory windows. Only functions that
+// Windows 95 and 98 provide are used, in their ANSI forms. The process heap is in
+// dll_runtime.cpp, with the DLL's entry point: vexotool links this file and has a C runtime.
 #include <windows.h>
 
 #include "platform.h"
@@ -100,17 +101,4 @@ void WindowStore32(std::uint32_t address, std::uint32_t value) {
     *WindowPointer<std::uint32_t>(address) = value;
 }
 
-void* HeapAllocate(std::size_t size) {
-    return HeapAlloc(GetProcessHeap(), 0, size);
-}
-void HeapRelease(void* memory) {
-    HeapFree(GetProcessHeap(), 0, memory);
-}
-
 }  // namespace vexo::platform
-
-// The DLL's entry point. The library keeps no C runtime: loading and unloading do no work of
-// their own, and an open board is left to the operating system when the process ends.
-extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) {
-    return TRUE;
-}

@@ -11,6 +11,8 @@
 #include <cstdint>
 
 #include "board.h"
+#include "board_key.h"
+#include "pci_config.h"
 
 namespace vexo::sim {
 
@@ -37,21 +39,20 @@ struct ScopedBoard {
     ScopedBoard& operator=(const ScopedBoard&) = delete;
 
     // The card added at construction.
-    PciFunction& Card() { return *board.FindFunction(bus, device, 1); }
+    PciFunction& Card() { return *board.FindFunction(bus, device, pci::kCardFunction); }
 
     // The configuration address the library writes to 0xCF8 for register `reg` of the card.
     std::uint32_t ConfigAddress(std::uint32_t reg) const {
-        return 0x80000000u | (std::uint32_t{bus} << 16) | (std::uint32_t{device} << 11) |
-               (1u << 8) | reg;
+        return pci::ConfigAddress(bus, device, pci::kCardFunction, reg);
     }
 
     // The card's four registry values in one go (internal, external, I/O 1, I/O 2).
     void SetRegistryBases(std::uint32_t intMem, std::uint32_t extMem, std::uint32_t io1,
                           std::uint32_t io2) {
-        board.registry.SetDword("IntMemBaseAddress", intMem);
-        board.registry.SetDword("ExtMemBaseAddress", extMem);
-        board.registry.SetDword("Io1BaseAddress", io1);
-        board.registry.SetDword("Io2BaseAddress", io2);
+        board.registry.SetDword(board_key::kIntMemBase, intMem);
+        board.registry.SetDword(board_key::kExtMemBase, extMem);
+        board.registry.SetDword(board_key::kIo1Base, io1);
+        board.registry.SetDword(board_key::kIo2Base, io2);
     }
 };
 

@@ -1,29 +1,48 @@
 #include "board_map.h"
 
 namespace vexotool {
-
-const MapRegion kMapRegions[kMapRegionCount] = {
-    {0x00000, 0x000FF, RegionKind::InternalMemory, 0x0000, "internal memory block 0"},
-    {0x08000, 0x080FF, RegionKind::InternalMemory, 0x8000, "internal memory block 1"},
-    {0x0C000, 0x0C0FF, RegionKind::InternalMemory, 0xC000, "internal memory block 2"},
-    {0x10000, 0x1003F, RegionKind::IoRange1, 0x00, "I/O range 1"},
-    {0x10080, 0x100BF, RegionKind::IoRange1, 0x40, "I/O range 1"},
-    {0x10100, 0x1013F, RegionKind::IoRange1, 0x80, "I/O range 1"},
-    {0x10180, 0x101BF, RegionKind::IoRange1, 0xC0, "I/O range 1"},
-    {0x10200, 0x1023F, RegionKind::IoRange2, 0x00, "I/O range 2"},
-    {0x10300, 0x1033F, RegionKind::IoRange2, 0x80, "I/O range 2"},
-    {0x10380, 0x103BF, RegionKind::IoRange2, 0xC0, "I/O range 2"},
-    {0x08000000, 0x08FFFFFF, RegionKind::ExternalMemory, 0, "external memory"},
-};
-
 namespace {
 
+namespace map = vexo::map;
+
+constexpr MapRegion InternalBlock(std::uint32_t first, const char* name) {
+    // Internal memory is reached at the board address itself.
+    return {first, first + map::kIntBlockSize - 1, RegionKind::InternalMemory, first, name};
+}
+
+// Block `block` of the I/O area: its lower half reaches the ports, its upper half nothing.
+constexpr MapRegion IoBlock(std::uint32_t block) {
+    const std::uint32_t first = map::kIoAreaFirst + block * map::kIoBlockSize;
+    const bool range1 = block < map::kIoBlocksPerRange;
+    return {first, first + map::kPortsPerIoBlock - 1,
+            range1 ? RegionKind::IoRange1 : RegionKind::IoRange2,
+            block % map::kIoBlocksPerRange * map::kPortsPerIoBlock,
+            range1 ? "I/O range 1" : "I/O range 2"};
+}
+
+static_assert(map::kUnmappedIoBlock == 5, "the table below leaves out block 5");
+
 const TransferArea kTransferAreas[] = {
-    {0x00000, 0x103FF, "internal memory and I/O area"},
-    {0x08000000, 0x08FFFFFF, "external memory"},
+    // The internal memory's 64 KiB run on into the I/O area.
+    {map::kIntBlock0First, map::kIoAreaLast, "internal memory and I/O area"},
+    {map::kExtMemFirst, map::kExtMemLast, "external memory"},
 };
 
 }  // namespace
+
+const MapRegion kMapRegions[kMapRegionCount] = {
+    InternalBlock(map::kIntBlock0First, "internal memory block 0"),
+    InternalBlock(map::kIntBlock1First, "internal memory block 1"),
+    InternalBlock(map::kIntBlock2First, "internal memory block 2"),
+    IoBlock(0),
+    IoBlock(1),
+    IoBlock(2),
+    IoBlock(3),
+    IoBlock(4),
+    IoBlock(6),
+    IoBlock(7),
+    {map::kExtMemFirst, map::kExtMemLast, RegionKind::ExternalMemory, 0, "external memory"},
+};
 
 const TransferArea* FindTransferArea(std::uint32_t address) {
     for (const TransferArea& area : kTransferAreas) {

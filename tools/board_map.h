@@ -1,8 +1,10 @@
-// The board address map as the tool presents and checks it. These are the library's fixed
-// constants; the tool repeats them to print the map and to refuse a transfer before it starts.
+// The board address map as the tool presents and checks it, laid out from the library's map
+// (address_map_layout.h): the regions to print, and the areas a transfer may start and run in.
 #pragma once
 
 #include <cstdint>
+
+#include "address_map_layout.h"
 
 namespace vexotool {
 
@@ -16,6 +18,7 @@ struct MapRegion {
     const char* name;
 };
 
+// Three internal memory blocks, the seven I/O blocks that map, the external memory.
 constexpr int kMapRegionCount = 11;
 extern const MapRegion kMapRegions[kMapRegionCount];
 
@@ -29,9 +32,10 @@ struct TransferArea {
 const TransferArea* FindTransferArea(std::uint32_t address);
 
 // The three 256-byte blocks of internal memory and the 16 MiB of external memory.
-constexpr std::uint32_t kInternalBlocks[3] = {0x0000, 0x8000, 0xC000};
-constexpr std::uint32_t kInternalBlockSize = 0x100;
-constexpr std::uint32_t kExternalFirst = 0x08000000u;
-constexpr std::uint32_t kExternalSize = 0x01000000u;
+constexpr std::uint32_t kInternalBlocks[3] = {
+    vexo::map::kIntBlock0First, vexo::map::kIntBlock1First, vexo::map::kIntBlock2First};
+constexpr std::uint32_t kInternalBlockSize = vexo::map::kIntBlockSize;
+constexpr std::uint32_t kExternalFirst = vexo::map::kExtMemFirst;
+constexpr std::uint32_t kExternalSize = vexo::map::kExtMemLast - vexo::map::kExtMemFirst + 1;
 
 }  // namespace vexotool

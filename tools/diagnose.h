@@ -1,6 +1,6 @@
 // Why the card cannot be opened. When cVexoOpen fails the library says no more than that; the
-// tool then repeats the library's steps with its own driver handle and port accesses and names
-// the first one that fails.
+// tool then repeats the library's steps, through the library's own platform seam and PCI scan
+// but with a driver handle of its own, and names the first one that fails.
 #pragma once
 
 #include <cstdint>

@@ -10,8 +10,8 @@
 #include "board_map.h"
 #include "diagnose.h"
 #include "memtest.h"
+#include "platform.h"
 #include "tool_args.h"
-#include "tool_platform.h"
 #include "transfer.h"
 
 namespace vexotool {
@@ -60,9 +60,22 @@ bool Finished(Session& session, const char* what, const TransferResult& result,
 
 // --- info ---------------------------------------------------------------------------------
 
+// One 32-bit value of the board configuration key, read the way the library reads it; false when
+// the key or the value cannot be read.
+bool ReadBoardKeyValue(const char* name, std::uint32_t* value) {
+    namespace platform = vexo::platform;
+    platform::RegistryKey key = 0;
+    if (!platform::OpenMachineKey(vexo::board_key::kPath, &key)) return false;
+    std::uint32_t data = 0;
+    const bool read = platform::QueryValue(key, name, &data, sizeof data);
+    platform::CloseKey(key);
+    if (read) *value = data;
+    return read;
+}
+
 std::string BaseSource(const char* valueName, const char* bar) {
     std::uint32_t value = 0;
-    if (sys::ReadBoardKeyValue(valueName, &value) && value != 0) {
+    if (ReadBoardKeyValue(valueName, &value) && value != 0) {
         return std::string("registry ") + valueName;
     }
     return std::string("card register ") + bar + " (no registry value)";

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/board_key.h"
+#include "board_key.h"
 
 namespace {
 

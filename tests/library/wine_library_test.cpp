@@ -18,53 +18,61 @@ using wine_cases::DeleteBoardKey;
 using wine_cases::Fail;
 using wine_cases::WriteBoardKey;
 
-// ---- the DLL and its 19 exports ------------------------------------------------------------
+// ---- the DLL and its exports, as lib/VexoDLL.def lists them --------------------------------
 
-const char* const kExportNames[20] = {nullptr,
-                                      "cVexoReadBlockByte",
-                                      "cVexoReadBlockShort",
-                                      "cVexoReadBlockLong",
-                                      "cVexoWriteBlockByte",
-                                      "cVexoWriteBlockShort",
-                                      "cVexoWriteBlockLong",
-                                      "cVexoBuffAlloc",
-                                      "cVexoBuffFree",
-                                      "cVexoReadBuffByte",
-                                      "cVexoReadBuffShort",
-                                      "cVexoReadBuffLong",
-                                      "cVexoWriteBuffByte",
-                                      "cVexoWriteBuffShort",
-                                      "cVexoWriteBuffLong",
-                                      "cVexoOpen",
-                                      "cVexoClose",
-                                      "cVexoGetINTA",
-                                      "cVexoDeviceInfo",
-                                      "cVexoPciConfig"};
-enum Ordinal {
-    kReadBlockByte = 1,
-    kReadBlockShort,
-    kReadBlockLong,
-    kWriteBlockByte,
-    kWriteBlockShort,
-    kWriteBlockLong,
-    kBuffAlloc,
-    kBuffFree,
-    kReadBuffByte,
-    kReadBuffShort,
-    kReadBuffLong,
-    kWriteBuffByte,
-    kWriteBuffShort,
-    kWriteBuffLong,
-    kOpen,
-    kClose,
-    kGetINTA,
-    kDeviceInfo,
-    kPciConfig
+// The count of 32-bit arguments of a function declared in VexoDLL.h (all of them are 32 bits
+// wide). Only cdecl functions match.
+template <typename Function>
+struct ArgumentCount;
+template <typename Result, typename... Arguments>
+struct ArgumentCount<Result(Arguments...)> {
+    static constexpr int value = sizeof...(Arguments);
 };
-constexpr int kArgumentCount[20] = {0, 3, 3, 3, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+
+// kOpen = 15 and so on.
+enum Ordinal {
+#define VEXO_EXPORT(ordinal, name, shortName) k##shortName = ordinal,
+#include "dll_exports.inc"
+#undef VEXO_EXPORT
+};
+
+constexpr int kExportCount = 0
+#define VEXO_EXPORT(ordinal, name, shortName) +1
+#include "dll_exports.inc"
+#undef VEXO_EXPORT
+    ;
+
+// Indexed by ordinal; a name the header does not declare does not compile.
+const char* const kExportNames[kExportCount + 1] = {
+    nullptr,
+#define VEXO_EXPORT(ordinal, name, shortName) #name,
+#include "dll_exports.inc"
+#undef VEXO_EXPORT
+};
+constexpr int kArgumentCount[kExportCount + 1] = {
+    0,
+#define VEXO_EXPORT(ordinal, name, shortName) ArgumentCount<decltype(name)>::value,
+#include "dll_exports.inc"
+#undef VEXO_EXPORT
+};
+
+// The tables above are indexed by ordinal: the list must run 1, 2, 3 ... without a gap.
+constexpr int kListedOrdinals[kExportCount + 1] = {
+    0,
+#define VEXO_EXPORT(ordinal, name, shortName) ordinal,
+#include "dll_exports.inc"
+#undef VEXO_EXPORT
+};
+constexpr bool OrdinalsRunFromOne() {
+    for (int i = 0; i <= kExportCount; ++i) {
+        if (kListedOrdinals[i] != i) return false;
+    }
+    return true;
+}
+static_assert(OrdinalsRunFromOne(), "lib/VexoDLL.def lists the exports by ordinal, from 1");
 
 HMODULE vexoDll = nullptr;
-void* exportByOrdinal[20] = {};
+void* exportByOrdinal[kExportCount + 1] = {};
 
 // Calls an export with up to three 32-bit arguments, pushed right to left, and leaves them for
 // the caller to remove, as cdecl requires. *stackLeft is how many bytes of arguments were still
@@ -193,7 +201,7 @@ constexpr std::size_t kOpenPortAccesses = 2 * (kDevice * 256 + kBus + 1) + 10 + 
 // ---- cases ------------------------------------------------------------------------------------
 
 void ExportsAreFoundByNameAndOrdinal() {
-    for (int ordinal = 1; ordinal <= 19; ++ordinal) {
+    for (int ordinal = 1; ordinal <= kExportCount; ++ordinal) {
         void* byName = reinterpret_cast<void*>(GetProcAddress(vexoDll, kExportNames[ordinal]));
         void* byOrdinal =
             reinterpret_cast<void*>(GetProcAddress(vexoDll, MAKEINTRESOURCEA(ordinal)));
@@ -202,7 +210,7 @@ void ExportsAreFoundByNameAndOrdinal() {
                  ordinal, byOrdinal);
         }
     }
-    CHECK(GetProcAddress(vexoDll, MAKEINTRESOURCEA(20)) == nullptr);
+    CHECK(GetProcAddress(vexoDll, MAKEINTRESOURCEA(kExportCount + 1)) == nullptr);
     CHECK(GetProcAddress(vexoDll, "DllMainCRTStartup") == nullptr);
     CHECK(GetProcAddress(vexoDll, "_cVexoOpen") == nullptr);
 }
@@ -384,7 +392,7 @@ int main() {
         std::printf("cannot load VexoDLL.dll: error %lu\n", GetLastError());
         return 1;
     }
-    for (int ordinal = 1; ordinal <= 19; ++ordinal) {
+    for (int ordinal = 1; ordinal <= kExportCount; ++ordinal) {
         exportByOrdinal[ordinal] =
             reinterpret_cast<void*>(GetProcAddress(vexoDll, MAKEINTRESOURCEA(ordinal)));
         if (exportByOrdinal[ordinal] == nullptr) {

@@ -18,7 +18,7 @@ namespace vexo::testing {
 
 constexpr std::uint32_t kIo1Base = 0xC000;
 constexpr std::uint32_t kIo2Base = 0xC400;
-constexpr int kPauseReads = 50;
+constexpr int kPauseReads = map::kPauseReads;
 
 // A card whose I/O ranges decode at the given bases, and a context that reaches it through the
 // simulator's windows, as cVexoOpen would have left it.

@@ -1,9 +1,13 @@
-// What the library says to the VexoLite driver: its control codes and the one record it sends.
+// What the library says to the VexoLite driver: where it is, its control codes and the one record
+// it sends.
 #pragma once
 
 #include <cstdint>
 
 namespace vexo::driver {
+
+// The driver's device path, for CreateFileA.
+constexpr char kDevicePath[] = "\\\\.\\VexoLite.vxd";
 
 constexpr std::uint32_t kGetDriverInfo = 1;      // reply: 4 bytes, reported, never interpreted
 constexpr std::uint32_t kGetVendorId = 2;        // reply: 4 bytes, the PCI vendor identifier
