@@ -6,7 +6,7 @@ import struct
 import sys
 import unittest
 
-from pe_image import PeImage, Reader
+import pe_checks
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
 JAPANESE = 0x0411
@@ -37,24 +37,34 @@ EXPECTED_CONTROLS = [
 ]
 
 
-def version_node(data, pos=0):
-    """One node of a VS_VERSIONINFO tree: its key, its value's bytes and its children."""
-    r = Reader(data, pos)
-    length, value_length, value_type = r.take("HHH")
-    key = r.wstring()
-    r.align(4)
-    # A text value counts UTF-16 characters, a binary one bytes.
-    value_size = value_length * 2 if value_type == 1 else value_length
-    value = data[r.pos:r.pos + value_size]
-    r.pos += value_size
-    r.align(4)
-    children, end = [], pos + length
-    while r.pos < end:
-        child = version_node(data, r.pos)
-        children.append(child)
-        r.pos += child["length"]
-        r.align(4)
-    return {"key": key, "value": value, "children": children, "length": length}
+class Reader:
+    """Sequential little-endian reads over a dialog template."""
+
+    def __init__(self, data):
+        self.data, self.pos = data, 0
+
+    def take(self, fmt):
+        values = struct.unpack_from("<" + fmt, self.data, self.pos)
+        self.pos += struct.calcsize("<" + fmt)
+        return values if len(values) > 1 else values[0]
+
+    def align(self, n):
+        self.pos = (self.pos + n - 1) // n * n
+
+    def wstring(self):
+        end = self.pos
+        while self.data[end:end + 2] != b"\0\0":
+            end += 2
+        text = self.data[self.pos:end].decode("utf-16-le")
+        self.pos = end + 2
+        return text
+
+    def sz_or_ord(self):
+        """A name field: ('ord', n) or the string."""
+        if struct.unpack_from("<H", self.data, self.pos)[0] == 0xFFFF:
+            self.pos += 2
+            return ("ord", self.take("H"))
+        return self.wstring()
 
 
 def parse_dialog(data):
@@ -86,25 +96,11 @@ def parse_dialog(data):
     return dialog
 
 
-def string_table(resources):
-    strings = {}
-    for (rtype, block, lang), data in resources.items():
-        if rtype != RT_STRING:
-            continue
-        r = Reader(data)
-        for i in range(16):
-            n = r.take("H")
-            text = data[r.pos:r.pos + 2 * n].decode("utf-16-le")
-            r.pos += 2 * n
-            if n:
-                strings[(block - 1) * 16 + i] = (text, lang)
-    return strings
-
-
 class CompiledResources(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.resources = PeImage(CPL_PATH).resources()
+        cls.image = pe_checks.open_image(CPL_PATH)
+        cls.resources = pe_checks.resources(cls.image)
 
     def the(self, rtype, name):
         found = [data for (t, n, _), data in self.resources.items() if (t, n) == (rtype, name)]
@@ -117,15 +113,12 @@ class CompiledResources(unittest.TestCase):
             self.assertEqual(lang, JAPANESE, "resource %s/%s" % (rtype, name))
 
     def test_version_information_speaks_japanese_in_unicode(self):
-        root = version_node(self.the(RT_VERSION, 1))
-        self.assertEqual(root["key"], "VS_VERSION_INFO")
-        children = {c["key"]: c for c in root["children"]}
-        self.assertEqual(set(children), {"StringFileInfo", "VarFileInfo"})
-        tables = [t["key"] for t in children["StringFileInfo"]["children"]]
-        self.assertEqual(tables, ["041104B0"])
-        (translation,) = children["VarFileInfo"]["children"]
-        self.assertEqual(translation["key"], "Translation")
-        self.assertEqual(struct.unpack("<HH", translation["value"]), (JAPANESE, 1200))
+        self.the(RT_VERSION, 1)  # the only version resource
+        version = pe_checks.version_info(self.image)
+        self.assertEqual(version["key"], "VS_VERSION_INFO")
+        self.assertEqual(sorted(version["blocks"]), ["StringFileInfo", "VarFileInfo"])
+        self.assertEqual(list(version["strings"]), ["041104B0"])
+        self.assertEqual(version["translations"], [(JAPANESE, 1200)])
 
     def test_nothing_but_the_icon_the_strings_the_dialog_and_the_version(self):
         kinds = {(t, n) for (t, n, _) in self.resources if t != RT_STRING}
@@ -133,8 +126,7 @@ class CompiledResources(unittest.TestCase):
                                  (RT_VERSION, 1)})
 
     def test_string_table(self):
-        strings = string_table(self.resources)
-        self.assertEqual({k: v[0] for k, v in strings.items()},
+        self.assertEqual(pe_checks.string_table(self.image),
                          {1: "VexoLite Config.", 101: "VEXOLITE", 102: "VexoLite Config."})
 
     def test_icon_group_holds_one_32_by_32_image_in_16_colours(self):

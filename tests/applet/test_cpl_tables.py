@@ -1,14 +1,15 @@
-"""Checks VEXOLITE.CPL's export and import tables: one export, and imports only from Windows'
-own DLLs and only functions that Windows 95 and 98 have.
+"""Checks VEXOLITE.CPL's export and import tables: the exports its module-definition file
+fixes, and imports only from Windows' own DLLs and only functions that Windows 95 and 98 have.
 
-Usage: test_cpl_tables.py PATH-TO-VEXOLITE.CPL
+Usage: test_cpl_tables.py PATH-TO-VEXOLITE.CPL PATH-TO-vexolite.def
 """
+import pathlib
 import sys
 import unittest
 
-from pe_image import PeImage
+import pe_checks
 
-CPL_PATH = None
+CPL_PATH = DEF_PATH = None
 
 # Every function the applet and its statically linked runtime may import, by DLL. Each one is
 # exported by the DLL of that name on Windows 95 and 98 (msvcrt.dll as shipped with 98). A new
@@ -45,31 +46,37 @@ WIN9X_FUNCTIONS = {
 class Tables(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.image = PeImage(CPL_PATH)
+        cls.image = pe_checks.open_image(CPL_PATH)
+        cls.imports = pe_checks.imports(cls.image)
 
     def test_a_32_bit_dll(self):
-        self.assertEqual(self.image.machine, 0x14C)
-        self.assertTrue(self.image.characteristics & 0x2000, "IMAGE_FILE_DLL")
+        self.assertEqual(self.image.FILE_HEADER.Machine, 0x14C)
+        self.assertEqual(self.image.OPTIONAL_HEADER.Magic, 0x10B)
+        self.assertTrue(self.image.FILE_HEADER.Characteristics & 0x2000, "IMAGE_FILE_DLL")
 
-    def test_only_export_is_cplapplet_at_ordinal_1(self):
-        self.assertEqual(self.image.exports(), [(1, "CPlApplet")])
+    def test_exports_are_the_definition_files(self):
+        exports = pe_checks.exports(self.image)
+        definition = pe_checks.definition_exports(pathlib.Path(DEF_PATH).read_text())
+        self.assertEqual(exports, definition)
+        # What the Control Panel calls.
+        self.assertIn("CPlApplet", [name for _, name in exports])
 
     def test_imports_only_from_windows_system_dlls(self):
-        dlls = {name.upper() for name in self.image.imports()}
+        dlls = {name.upper() for name in self.imports}
         self.assertLessEqual(dlls, {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"})
         # What the applet itself calls comes from these three.
         self.assertLessEqual({"USER32.DLL", "ADVAPI32.DLL", "KERNEL32.DLL"}, dlls)
 
     def test_every_import_exists_on_windows_9x(self):
         allowed = {dll.upper(): funcs for dll, funcs in WIN9X_FUNCTIONS.items()}
-        for dll, funcs in self.image.imports().items():
+        for dll, funcs in self.imports.items():
             for func in funcs:
                 with self.subTest(dll=dll, function=func):
                     self.assertFalse(func.startswith("#"), "imported by ordinal")
                     self.assertIn(func, allowed.get(dll.upper(), set()))
 
     def test_the_dialog_uses_the_ansi_functions(self):
-        imported = {f for funcs in self.image.imports().values() for f in funcs}
+        imported = {f for funcs in self.imports.values() for f in funcs}
         for func in ("DialogBoxParamA", "RegCreateKeyExA", "RegSetValueExA", "SetWindowLongA"):
             self.assertIn(func, imported)
         wide = sorted(f for f in imported if f.endswith("W") and f != "GetModuleHandleW")
@@ -77,5 +84,5 @@ class Tables(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CPL_PATH = sys.argv.pop(1)
+    CPL_PATH, DEF_PATH = sys.argv.pop(1), sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -1,12 +1,15 @@
-#!/usr/bin/env python3
 """Checks the kit's zip: every file an application developer needs is there, nothing of the
-build tree leaked in, and every binary carries the kit's version.
+build tree leaked in, every binary carries the kit's version, and the packaged DLL and its
+module-definition file export what the library's definition file says.
 
-Usage: check_package.py ZIP KIT-NAME VERSION
+Usage: check_package.py ZIP KIT-NAME VERSION PATH-TO-THE-LIBRARY'S-VexoDLL.def
 """
+import pathlib
 import subprocess
 import sys
 import zipfile
+
+import pe_checks
 
 REQUIRED = [
     "README.txt",
@@ -41,33 +44,35 @@ REQUIRED = [
     "sim/vexolite-wine.reg",
 ]
 BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd"]
-EXPORTS = ["cVexoReadBlockByte", "cVexoReadBlockShort", "cVexoReadBlockLong",
-           "cVexoWriteBlockByte", "cVexoWriteBlockShort", "cVexoWriteBlockLong",
-           "cVexoBuffAlloc", "cVexoBuffFree", "cVexoReadBuffByte", "cVexoReadBuffShort",
-           "cVexoReadBuffLong", "cVexoWriteBuffByte", "cVexoWriteBuffShort",
-           "cVexoWriteBuffLong", "cVexoOpen", "cVexoClose", "cVexoGetINTA",
-           "cVexoDeviceInfo", "cVexoPciConfig"]
+VERSION_KEYS = ("FileVersion", "ProductVersion")
 
 
-def version_strings(data):
-    """The FileVersion and ProductVersion values of a VERSIONINFO resource."""
-    found = {}
-    for key in ("FileVersion", "ProductVersion"):
-        marker = (key + "\0").encode("utf-16-le")
-        at = data.find(marker)
-        if at < 0:
-            continue
-        at += len(marker)
-        at += (4 - at % 4) % 4  # the value starts on a 32-bit boundary
-        end = data.find(b"\0\0", at)
-        while end >= 0 and (end - at) % 2:
-            end = data.find(b"\0\0", end + 1)
-        found[key] = data[at:end].decode("utf-16-le")
-    return found
+def version_problems(path, image, version):
+    info = pe_checks.version_info(image)
+    tables = info["strings"] if info else {}
+    if not tables:
+        return [f"{path}: no version strings"]
+    return [f"{path}: {key} in {table} is {strings.get(key)!r}, not {version!r}"
+            for table, strings in tables.items() for key in VERSION_KEYS
+            if strings.get(key) != version]
+
+
+def export_problems(kit, name, expected):
+    """The packaged DLL and its definition file against the library's definition file."""
+    problems, names = [], set(kit.namelist())
+    if f"{name}/bin/VexoDLL.dll" in names:
+        image = pe_checks.open_image(kit.read(f"{name}/bin/VexoDLL.dll"))
+        if pe_checks.exports(image) != expected:
+            problems.append("bin/VexoDLL.dll's exports differ from the library's definition")
+    if f"{name}/lib/VexoDLL.def" in names:
+        packaged = pe_checks.definition_exports(kit.read(f"{name}/lib/VexoDLL.def").decode())
+        if packaged != expected:
+            problems.append("lib/VexoDLL.def differs from the library's definition")
+    return problems
 
 
 def main():
-    zip_path, name, version = sys.argv[1:4]
+    zip_path, name, version, library_definition = sys.argv[1:5]
     listing = subprocess.run(["unzip", "-l", zip_path], check=True, capture_output=True,
                              text=True).stdout
     problems = []
@@ -87,14 +92,10 @@ def main():
         for path in BINARIES:
             if f"{name}/{path}" not in names:
                 continue
-            strings = version_strings(kit.read(f"{name}/{path}"))
-            for key in ("FileVersion", "ProductVersion"):
-                if strings.get(key) != version:
-                    problems.append(f"{path}: {key} is {strings.get(key)!r}, not {version!r}")
-        definition = kit.read(f"{name}/lib/VexoDLL.def").decode()
-        for ordinal, export in enumerate(EXPORTS, 1):
-            if f"{export}" not in definition or f"@{ordinal}" not in definition:
-                problems.append(f"lib/VexoDLL.def: {export} @{ordinal} missing")
+            image = pe_checks.open_image(kit.read(f"{name}/{path}"))
+            problems += version_problems(path, image, version)
+        expected = pe_checks.definition_exports(pathlib.Path(library_definition).read_text())
+        problems += export_problems(kit, name, expected)
         readme = kit.read(f"{name}/lib/README.txt").decode()
         if "lib /def:VexoDLL.def /machine:x86 /out:VexoDLL.lib" not in readme:
             problems.append("lib/README.txt lacks the MSVC import-library command")
