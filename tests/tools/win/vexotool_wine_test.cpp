@@ -2,8 +2,8 @@
 // simulated card (vexolite.vxd) beside this program, each case shaping the card through the
 // module's Sim* functions and checking the tool's output, exit code and what reached the card.
 //
-//   kit_wine_test              every case, with the simulated card
-//   kit_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
+//   vexotool_wine_test              every case, with the simulated card
+//   vexotool_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
 #include <windows.h>
 
 #include <cstdio>
