@@ -13,14 +13,18 @@
 
 #include "VexoDLL.h"
 #include "board_key_registry.h"
+#include "tool_run.h"
 #include "vexolite_sim.h"
-#include "vexotool_commands.h"
 #include "win_test.h"
 
 namespace {
 
 using board_key_registry::DeleteBoardKey;
 using board_key_registry::SetBoardKeyValue;
+using tool_run::FirstLine;
+using tool_run::Has;
+using tool_run::Tool;
+using tool_run::ToolRun;
 
 // --- the simulated card ---------------------------------------------------------------------
 
@@ -81,40 +85,6 @@ std::vector<std::uint8_t> ExtMem(std::uint32_t offset, std::uint32_t count) {
     std::vector<std::uint8_t> bytes(count);
     sim.readMemory(SIM_EXT_MEM, offset, bytes.data(), count);
     return bytes;
-}
-
-// --- running the tool ---------------------------------------------------------------------
-
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
-ToolRun Tool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    std::FILE* out = std::fopen("kit_tool_out.tmp", "w+b");
-    std::FILE* err = std::fopen("kit_tool_err.tmp", "w+b");
-    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, ReadBack(out), ReadBack(err)};
-}
-
-bool Has(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
 }
 
 // --- the cases ------------------------------------------------------------------------------
