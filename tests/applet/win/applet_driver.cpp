@@ -30,6 +30,7 @@ using board_key_registry::DeleteBoardKey;
 using board_key_registry::ReadBoardKeyValue;
 using board_key_registry::SetBoardKeyValue;
 using board_key_registry::StoredValue;
+using win_test::RunCase;
 namespace board_key = vexo::board_key;
 
 // Every value a 4-byte REG_DWORD with these contents.
@@ -123,12 +124,12 @@ void FreshKey() {
 }
 
 void MessageTableCases() {
-    win_test::RunCase("CPL_GETCOUNT answers 1 before CPL_INIT, CPL_INIT answers 1", [] {
+    RunCase("CPL_GETCOUNT answers 1 before CPL_INIT, CPL_INIT answers 1", [] {
         EXPECT_EQ(cplApplet(nullptr, CPL_GETCOUNT, 0, 0), 1);
         EXPECT_EQ(cplApplet(nullptr, CPL_INIT, 0, 0), 1);
         EXPECT_EQ(cplApplet(nullptr, CPL_GETCOUNT, 0, 0), 1);
     });
-    win_test::RunCase("CPL_NEWINQUIRE fills the same record whatever the applet index", [] {
+    RunCase("CPL_NEWINQUIRE fills the same record whatever the applet index", [] {
         const HICON icon = LoadIconA(cplModule, MAKEINTRESOURCEA(100));
         EXPECT_TRUE(icon != nullptr);
         for (LPARAM index : {0, 1, 7, -1}) {
@@ -153,71 +154,66 @@ void MessageTableCases() {
         DeleteObject(iconInfo.hbmMask);
         DeleteObject(iconInfo.hbmColor);
     });
-    win_test::RunCase(
-        "CPL_INQUIRE, CPL_SELECT, CPL_STOP, CPL_EXIT and unknown messages do nothing", [] {
-            DeleteBoardKey();
-            for (UINT message : std::initializer_list<UINT>{CPL_INQUIRE, CPL_SELECT, CPL_STOP,
-                                                            CPL_EXIT, 0, 9, 10, 11, 200, 0xFFFF}) {
-                unsigned char record[300], before[300];
-                std::memset(record, 0xA5, sizeof record);
-                std::memcpy(before, record, sizeof record);
-                EXPECT_EQ(cplApplet(nullptr, message, 0, reinterpret_cast<LPARAM>(record)), 0);
-                EXPECT_TRUE(std::memcmp(record, before, sizeof record) == 0);
-            }
-            EXPECT_FALSE(BoardKeyExists());
-        });
+    RunCase("CPL_INQUIRE, CPL_SELECT, CPL_STOP, CPL_EXIT and unknown messages do nothing", [] {
+        DeleteBoardKey();
+        for (UINT message : std::initializer_list<UINT>{CPL_INQUIRE, CPL_SELECT, CPL_STOP, CPL_EXIT,
+                                                        0, 9, 10, 11, 200, 0xFFFF}) {
+            unsigned char record[300], before[300];
+            std::memset(record, 0xA5, sizeof record);
+            std::memcpy(before, record, sizeof record);
+            EXPECT_EQ(cplApplet(nullptr, message, 0, reinterpret_cast<LPARAM>(record)), 0);
+            EXPECT_TRUE(std::memcmp(record, before, sizeof record) == 0);
+        }
+        EXPECT_FALSE(BoardKeyExists());
+    });
 }
 
 void OpeningCases() {
-    win_test::RunCase("a missing key is created with the defaults, focus on OK, Esc keeps them",
-                      [] {
-                          FreshKey();
-                          RunDialog({ExpectDefaultsShown(), ExpectFocusOn(IDOK), Check([] {
-                                         EXPECT_STORED_DEFAULTS();
-                                         for (int id = 1000; id <= 1003; ++id)
-                                             EXPECT_TRUE(TextFits(Field(id)));
-                                     }),
-                                     Key(VK_ESCAPE)});
-                          EXPECT_STORED_DEFAULTS();
-                          EXPECT_EQ(spy.creates, 1);
-                          EXPECT_TRUE(spy.lastParent == HKEY_LOCAL_MACHINE);
-                          EXPECT_EQ(spy.lastSubkey, board_key::kPath);
-                          EXPECT_EQ(spy.lastClass, "VEXOLITE");
-                          EXPECT_EQ(spy.lastOptions, REG_OPTION_NON_VOLATILE);
-                          EXPECT_EQ(spy.lastAccess, 0x2001F);
-                      });
-    win_test::RunCase(
-        "stored values are shown unmasked and written back unchanged when untouched", [] {
-            FreshKey();
-            SetBoardKeyValue(board_key::kIntMemBase, 0x12345678);
-            SetBoardKeyValue(board_key::kIo1Base, 0x12345);
-            RunDialog({ExpectFields("12345678", "EA000000", "12345", "C400"), FocusField(1002),
-                       FocusField(1003), ExpectFields("12345678", "EA000000", "2300", "C400"),
-                       Click(IDOK)});
-            EXPECT_STORED(0x12345678, 0xEA000000, 0x2300, 0xC400);
-        });
-    win_test::RunCase(
-        "a short value fills the default's low bytes, an oversized one is replaced", [] {
-            FreshKey();
-            const unsigned char twoBytes[] = {0x34, 0x12};
-            SetBoardKeyValue(board_key::kIntMemBase, REG_BINARY, twoBytes, sizeof twoBytes);
-            SetBoardKeyValue(board_key::kExtMemBase, REG_SZ, "12345678", 9);
-            RunDialog({ExpectFields("E9001234", "EA000000", "C000", "C400"), Check([] {
-                           const StoredValue ext = ReadBoardKeyValue(board_key::kExtMemBase);
-                           EXPECT_TRUE(ext.type == REG_DWORD && ext.Dword() == 0xEA000000);
-                       }),
-                       CloseBox()});
-            // Closing wrote nothing: the short value is still as it was.
-            const StoredValue intMem = ReadBoardKeyValue(board_key::kIntMemBase);
-            EXPECT_TRUE(intMem.type == REG_BINARY && intMem.bytes.size() == 2);
-        });
-    win_test::RunCase("a key that cannot be opened: Fail !! and the dialog ends", [] {
+    RunCase("a missing key is created with the defaults, focus on OK, Esc keeps them", [] {
+        FreshKey();
+        RunDialog({ExpectDefaultsShown(), ExpectFocusOn(IDOK), Check([] {
+                       EXPECT_STORED_DEFAULTS();
+                       for (int id = 1000; id <= 1003; ++id) EXPECT_TRUE(TextFits(Field(id)));
+                   }),
+                   Key(VK_ESCAPE)});
+        EXPECT_STORED_DEFAULTS();
+        EXPECT_EQ(spy.creates, 1);
+        EXPECT_TRUE(spy.lastParent == HKEY_LOCAL_MACHINE);
+        EXPECT_EQ(spy.lastSubkey, board_key::kPath);
+        EXPECT_EQ(spy.lastClass, "VEXOLITE");
+        EXPECT_EQ(spy.lastOptions, REG_OPTION_NON_VOLATILE);
+        EXPECT_EQ(spy.lastAccess, 0x2001F);
+    });
+    RunCase("stored values are shown unmasked and written back unchanged when untouched", [] {
+        FreshKey();
+        SetBoardKeyValue(board_key::kIntMemBase, 0x12345678);
+        SetBoardKeyValue(board_key::kIo1Base, 0x12345);
+        RunDialog({ExpectFields("12345678", "EA000000", "12345", "C400"), FocusField(1002),
+                   FocusField(1003), ExpectFields("12345678", "EA000000", "2300", "C400"),
+                   Click(IDOK)});
+        EXPECT_STORED(0x12345678, 0xEA000000, 0x2300, 0xC400);
+    });
+    RunCase("a short value fills the default's low bytes, an oversized one is replaced", [] {
+        FreshKey();
+        const unsigned char twoBytes[] = {0x34, 0x12};
+        SetBoardKeyValue(board_key::kIntMemBase, REG_BINARY, twoBytes, sizeof twoBytes);
+        SetBoardKeyValue(board_key::kExtMemBase, REG_SZ, "12345678", 9);
+        RunDialog({ExpectFields("E9001234", "EA000000", "C000", "C400"), Check([] {
+                       const StoredValue ext = ReadBoardKeyValue(board_key::kExtMemBase);
+                       EXPECT_TRUE(ext.type == REG_DWORD && ext.Dword() == 0xEA000000);
+                   }),
+                   CloseBox()});
+        // Closing wrote nothing: the short value is still as it was.
+        const StoredValue intMem = ReadBoardKeyValue(board_key::kIntMemBase);
+        EXPECT_TRUE(intMem.type == REG_BINARY && intMem.bytes.size() == 2);
+    });
+    RunCase("a key that cannot be opened: Fail !! and the dialog ends", [] {
         FreshKey();
         spy.refuseCreate = true;
         RunDialog({ExpectFailureMessageAndDismissIt()});
         EXPECT_FALSE(BoardKeyExists());
     });
-    win_test::RunCase("a default that cannot be written: Fail !! and the dialog ends", [] {
+    RunCase("a default that cannot be written: Fail !! and the dialog ends", [] {
         FreshKey();
         spy.deleteAfterCreate = true;
         RunDialog({ExpectFailureMessageAndDismissIt()});
@@ -227,34 +223,33 @@ void OpeningCases() {
 }
 
 void EditingCases() {
-    win_test::RunCase(
-        "typing: hex digits in either case only, Backspace works, eight digits fit", [] {
-            FreshKey();
-            RunDialog({FocusField(1000),
-                       ClearFocusedField(),
-                       Type("1agx- \xE9+b"),
-                       ExpectFields("1AB", "EA000000", "C000", "C400"),
-                       Type("\b"),
-                       ExpectFields("1A", "EA000000", "C000", "C400"),
-                       Key(VK_TAB),
-                       ExpectFocusOn(1001),
-                       Type("E9123456"),
-                       ExpectFields("00000000", "E9123456", "C000", "C400"),
-                       Key(VK_TAB),
-                       ExpectFocusOn(1002),
-                       Type("c0ff"),
-                       ExpectFields("00000000", "E9000000", "C0FF", "C400"),
-                       Key(VK_TAB),
-                       ExpectFocusOn(1003),
-                       ClearFocusedField(),
-                       Key(VK_TAB),
-                       ExpectFocusOn(IDOK),
-                       ExpectFields("00000000", "E9000000", "C000", "0000"),
-                       Check([] { EXPECT_STORED_DEFAULTS(); }),  // leaving a field writes nothing
-                       Key(VK_RETURN)});
-            EXPECT_STORED(0, 0xE9000000, 0xC000, 0);
-        });
-    win_test::RunCase("pasted text bypasses the filter and is aligned on leaving", [] {
+    RunCase("typing: hex digits in either case only, Backspace works, eight digits fit", [] {
+        FreshKey();
+        RunDialog({FocusField(1000),
+                   ClearFocusedField(),
+                   Type("1agx- \xE9+b"),
+                   ExpectFields("1AB", "EA000000", "C000", "C400"),
+                   Type("\b"),
+                   ExpectFields("1A", "EA000000", "C000", "C400"),
+                   Key(VK_TAB),
+                   ExpectFocusOn(1001),
+                   Type("E9123456"),
+                   ExpectFields("00000000", "E9123456", "C000", "C400"),
+                   Key(VK_TAB),
+                   ExpectFocusOn(1002),
+                   Type("c0ff"),
+                   ExpectFields("00000000", "E9000000", "C0FF", "C400"),
+                   Key(VK_TAB),
+                   ExpectFocusOn(1003),
+                   ClearFocusedField(),
+                   Key(VK_TAB),
+                   ExpectFocusOn(IDOK),
+                   ExpectFields("00000000", "E9000000", "C000", "0000"),
+                   Check([] { EXPECT_STORED_DEFAULTS(); }),  // leaving a field writes nothing
+                   Key(VK_RETURN)});
+        EXPECT_STORED(0, 0xE9000000, 0xC000, 0);
+    });
+    RunCase("pasted text bypasses the filter and is aligned on leaving", [] {
         FreshKey();
         RunDialog({FocusField(1000), ClearFocusedField(), Paste("-1"),
                    ExpectFields("-1", "EA000000", "C000", "C400"), FocusField(1002),
@@ -264,7 +259,7 @@ void EditingCases() {
                    Click(IDOK)});
         EXPECT_STORED(0xFF000000, 0xEA000000, 0xFF00, 0);
     });
-    win_test::RunCase("only the first eight characters of a field count", [] {
+    RunCase("only the first eight characters of a field count", [] {
         FreshKey();
         RunDialog({FocusField(1000), Check([] { SetWindowTextA(Field(1000), "111111111AB"); }),
                    FocusField(1002), Check([] { SetWindowTextA(Field(1002), "0000C4FF99"); }),
@@ -272,7 +267,7 @@ void EditingCases() {
                    Key(VK_ESCAPE)});
         EXPECT_STORED_DEFAULTS();
     });
-    win_test::RunCase("Cancel and the close box write nothing; reopening reads the key afresh", [] {
+    RunCase("Cancel and the close box write nothing; reopening reads the key afresh", [] {
         FreshKey();
         RunDialog({FocusField(1000), ClearFocusedField(), Type("ab123456"), FocusField(1001),
                    ExpectFields("AB000000", "EA000000", "C000", "C400"), Click(IDCANCEL)});
@@ -289,14 +284,14 @@ void EditingCases() {
 }
 
 void ConfirmingCases() {
-    win_test::RunCase("Enter in a field takes that field over before writing", [] {
+    RunCase("Enter in a field takes that field over before writing", [] {
         FreshKey();
         RunDialog({FocusField(1002), ClearFocusedField(), Type("c4ff"), Key(VK_RETURN)});
         EXPECT_STORED(0xE9000000, 0xEA000000, 0xC400, 0xC400);
         RunDialog({FocusField(1000), ClearFocusedField(), Type("123"), Key(VK_RETURN)});
         EXPECT_STORED(0, 0xEA000000, 0xC400, 0xC400);
     });
-    win_test::RunCase("a failed write at OK: Fail !!, the dialog stays with the user's values", [] {
+    RunCase("a failed write at OK: Fail !!, the dialog stays with the user's values", [] {
         FreshKey();
         RunDialog({FocusField(1001), ClearFocusedField(), Type("ab345678"),
                    // The dialog's key handle now names a deleted key, so every write fails.
@@ -314,7 +309,7 @@ void ConfirmingCases() {
 // --- the Control Panel's launcher ---------------------------------------------------------
 
 void RunControlPanel() {
-    win_test::RunCase("control.exe VEXOLITE.CPL opens the dialog", [] {
+    RunCase("control.exe VEXOLITE.CPL opens the dialog", [] {
         DeleteBoardKey();
         char cpl[MAX_PATH];
         GetFullPathNameA("VEXOLITE.CPL", sizeof cpl, cpl, nullptr);
@@ -352,7 +347,7 @@ void RunControlPanel() {
 // --- the screenshot -----------------------------------------------------------------------
 
 void RunScreenshot(const char* path) {
-    win_test::RunCase("the dialog as first shown, captured", [path] {
+    RunCase("the dialog as first shown, captured", [path] {
         FreshKey();
         const Step settle = [] { RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW); };
         RunDialog({settle, settle, settle, ExpectDefaultsShown(), Check([] {
