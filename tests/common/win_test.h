@@ -114,15 +114,22 @@ constexpr bool kIsText =
 template <typename T>
 constexpr bool kIsNumber = std::is_integral_v<T> || std::is_enum_v<T>;
 
+// An enumerator as its underlying integer, any other integer as itself.
+template <typename T>
+auto AsInteger(T value) {
+    if constexpr (std::is_enum_v<T>) {
+        return static_cast<std::underlying_type_t<T>>(value);
+    } else {
+        return value;
+    }
+}
+
 template <typename T>
 std::string Show(const T& value) {
     if constexpr (std::is_same_v<T, bool>) {
         return value ? "true" : "false";
     } else if constexpr (kIsNumber<T>) {
-        using Number =
-            std::conditional_t<std::is_enum_v<T>, std::underlying_type<T>, std::common_type<T>>;
-        using Integer = typename Number::type;
-        const auto number = static_cast<Integer>(value);
+        const auto number = AsInteger(value);
         return (Message() << number).str() + " (" + Hex(number) + ")";
     } else if constexpr (kIsText<T>) {
         return "\"" + std::string(value) + "\"";
@@ -137,8 +144,8 @@ template <typename A, typename B>
 bool Equal(const A& a, const B& b) {
     if constexpr (kIsNumber<A> && kIsNumber<B> && !std::is_same_v<A, bool> &&
                   !std::is_same_v<B, bool>) {
-        const auto x = static_cast<std::conditional_t<std::is_enum_v<A>, int, A>>(a);
-        const auto y = static_cast<std::conditional_t<std::is_enum_v<B>, int, B>>(b);
+        const auto x = AsInteger(a);
+        const auto y = AsInteger(b);
         if constexpr (std::is_signed_v<decltype(x)> == std::is_signed_v<decltype(y)>) {
             return x == y;
         } else if constexpr (std::is_signed_v<decltype(x)>) {
