@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "board_key_registry.h"
 #include "vexolite_sim.h"
-#include "wine_cases.h"
+#include "win_test.h"
 
 namespace {
-
-using wine_cases::Fail;
 
 // ---- the simulated machine --------------------------------------------------------------------
 
@@ -25,7 +24,7 @@ constexpr std::uint32_t kIo2Base = 0xC400;
 constexpr std::uint32_t kPauseReads = 50;
 
 bool WriteBoardKey() {
-    return wine_cases::WriteBoardKey(0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base);
+    return board_key_registry::WriteBoardKey(0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base);
 }
 
 std::vector<SimTraceEvent> TakeTrace() {
@@ -69,20 +68,24 @@ PortActivity TakePortActivity() {
 void CheckPortAccess(int line, const PortActivity& activity, std::size_t index, std::uint32_t op,
                      std::uint32_t width, std::uint32_t port) {
     if (index >= activity.others.size()) {
-        Fail(line, "port access %d missing", static_cast<int>(index));
+        win_test::Fail(__FILE__, line,
+                       (win_test::Message() << "port access " << index << " missing").str());
         return;
     }
     const SimTraceEvent& e = activity.others[index];
     if (e.op != op || e.width != width || e.where != port) {
-        Fail(line, "port access %d: op %lu, %lu bits at 0x%lX; expected op %lu, %lu bits at 0x%lX",
-             static_cast<int>(index), (unsigned long)e.op, (unsigned long)e.width,
-             (unsigned long)e.where, (unsigned long)op, (unsigned long)width, (unsigned long)port);
+        win_test::Fail(
+            __FILE__, line,
+            (win_test::Message() << "port access " << index << ": op " << e.op << ", " << e.width
+                                 << " bits at " << win_test::Hex(e.where) << "; expected op " << op
+                                 << ", " << width << " bits at " << win_test::Hex(port))
+                .str());
     }
 }
 
 std::vector<std::uint8_t> Memory(std::uint32_t which, std::uint32_t offset, std::uint32_t count) {
     std::vector<std::uint8_t> bytes(count, 0xEE);
-    if (!SimReadMemory(which, offset, bytes.data(), count)) Fail(__LINE__, "memory read refused");
+    EXPECT_TRUE(SimReadMemory(which, offset, bytes.data(), count)) << "memory read refused";
     return bytes;
 }
 
@@ -99,75 +102,75 @@ const std::uint8_t kPattern[16] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x8
 
 void EachExportMovesItsWidthEndToEnd() {
     // Byte: internal memory block 1.
-    CHECK_EQ(1, cVexoWriteBlockByte(0x8000, kPattern, 16));
-    CHECK_BYTES(kPattern, Memory(SIM_INT_MEM, 0x8000, 16).data(), 16);
+    EXPECT_EQ(1, cVexoWriteBlockByte(0x8000, kPattern, 16));
+    EXPECT_BYTES_EQ(kPattern, Memory(SIM_INT_MEM, 0x8000, 16).data(), 16);
     std::uint8_t bytes[16] = {};
-    CHECK_EQ(1, cVexoReadBlockByte(0x8000, bytes, 16));
-    CHECK_BYTES(kPattern, bytes, 16);
+    EXPECT_EQ(1, cVexoReadBlockByte(0x8000, bytes, 16));
+    EXPECT_BYTES_EQ(kPattern, bytes, 16);
 
     // Short: external memory.
-    CHECK_EQ(1, cVexoWriteBlockShort(0x08000100, kPattern, 4));
-    CHECK_BYTES(kPattern, Memory(SIM_EXT_MEM, 0x100, 8).data(), 8);
+    EXPECT_EQ(1, cVexoWriteBlockShort(0x08000100, kPattern, 4));
+    EXPECT_BYTES_EQ(kPattern, Memory(SIM_EXT_MEM, 0x100, 8).data(), 8);
     std::uint16_t shorts[4] = {};
-    CHECK_EQ(1, cVexoReadBlockShort(0x08000100, shorts, 4));
-    CHECK_BYTES(kPattern, shorts, 8);
+    EXPECT_EQ(1, cVexoReadBlockShort(0x08000100, shorts, 4));
+    EXPECT_BYTES_EQ(kPattern, shorts, 8);
 
     // Long: internal memory block 2 and I/O range 2.
-    CHECK_EQ(1, cVexoWriteBlockLong(0xC000, kPattern, 4));
-    CHECK_BYTES(kPattern, Memory(SIM_INT_MEM, 0xC000, 16).data(), 16);
+    EXPECT_EQ(1, cVexoWriteBlockLong(0xC000, kPattern, 4));
+    EXPECT_BYTES_EQ(kPattern, Memory(SIM_INT_MEM, 0xC000, 16).data(), 16);
     std::uint32_t longs[4] = {};
-    CHECK_EQ(1, cVexoReadBlockLong(0xC000, longs, 4));
-    CHECK_BYTES(kPattern, longs, 16);
-    CHECK_EQ(1, cVexoWriteBlockLong(0x10220, kPattern, 2));
-    CHECK_EQ(0x43322110u, IoRegister(1, 0x20, 32));
-    CHECK_EQ(0x87766554u, IoRegister(1, 0x24, 32));
+    EXPECT_EQ(1, cVexoReadBlockLong(0xC000, longs, 4));
+    EXPECT_BYTES_EQ(kPattern, longs, 16);
+    EXPECT_EQ(1, cVexoWriteBlockLong(0x10220, kPattern, 2));
+    EXPECT_EQ(0x43322110u, IoRegister(1, 0x20, 32));
+    EXPECT_EQ(0x87766554u, IoRegister(1, 0x24, 32));
     TakeTrace();
 }
 
 void DataWrittenWithOneWidthReadsBackWithTheOthers() {
     // Longs to external memory, read back as bytes and shorts, at an odd start too.
-    CHECK_EQ(1, cVexoWriteBlockLong(0x08000200, kPattern, 4));
+    EXPECT_EQ(1, cVexoWriteBlockLong(0x08000200, kPattern, 4));
     std::uint8_t bytes[16] = {};
-    CHECK_EQ(1, cVexoReadBlockByte(0x08000200, bytes, 16));
-    CHECK_BYTES(kPattern, bytes, 16);
+    EXPECT_EQ(1, cVexoReadBlockByte(0x08000200, bytes, 16));
+    EXPECT_BYTES_EQ(kPattern, bytes, 16);
     std::uint16_t shorts[2] = {};
-    CHECK_EQ(1, cVexoReadBlockShort(0x08000201, shorts, 2));
-    CHECK_EQ(0x3221, shorts[0]);
-    CHECK_EQ(0x5443, shorts[1]);
+    EXPECT_EQ(1, cVexoReadBlockShort(0x08000201, shorts, 2));
+    EXPECT_EQ(0x3221, shorts[0]);
+    EXPECT_EQ(0x5443, shorts[1]);
 
     // Bytes to internal memory one lane at a time, read back as one Long.
     const std::uint8_t lanes[4] = {0xAA, 0xBB, 0xCC, 0xDD};
     for (std::uint32_t k = 0; k < 4; ++k)
-        CHECK_EQ(1, cVexoWriteBlockByte(0x0010 + k, &lanes[k], 1));
+        EXPECT_EQ(1, cVexoWriteBlockByte(0x0010 + k, &lanes[k], 1));
     std::uint32_t word = 0;
-    CHECK_EQ(1, cVexoReadBlockLong(0x0010, &word, 1));
-    CHECK_EQ(0xDDCCBBAAu, word);
+    EXPECT_EQ(1, cVexoReadBlockLong(0x0010, &word, 1));
+    EXPECT_EQ(0xDDCCBBAAu, word);
 
     // Shorts at odd addresses merge into the half that bit 1 selects.
     const std::uint16_t halves[2] = {0x1111, 0x2222};
-    CHECK_EQ(1, cVexoWriteBlockShort(0x0021, halves, 2));
-    CHECK_EQ(1, cVexoReadBlockLong(0x0020, &word, 1));
-    CHECK_EQ(0x22221111u, word);
+    EXPECT_EQ(1, cVexoWriteBlockShort(0x0021, halves, 2));
+    EXPECT_EQ(1, cVexoReadBlockLong(0x0020, &word, 1));
+    EXPECT_EQ(0x22221111u, word);
     TakeTrace();
 }
 
 void IoRangeAccessesLandOnTheRightPorts() {
     const std::uint8_t byte = 0x5A;
-    CHECK_EQ(1, cVexoWriteBlockByte(0x100BF, &byte, 1));  // range 1, port 0x7F
+    EXPECT_EQ(1, cVexoWriteBlockByte(0x100BF, &byte, 1));  // range 1, port 0x7F
     const std::uint16_t half = 0xBEEF;
-    CHECK_EQ(1, cVexoWriteBlockShort(0x10300, &half, 1));  // range 2, port 0x80
+    EXPECT_EQ(1, cVexoWriteBlockShort(0x10300, &half, 1));  // range 2, port 0x80
     std::uint32_t longs[2] = {};
-    CHECK_EQ(1, cVexoReadBlockLong(0x10380, longs, 2));  // range 2, ports 0xC0 and 0xC4
+    EXPECT_EQ(1, cVexoReadBlockLong(0x10380, longs, 2));  // range 2, ports 0xC0 and 0xC4
     std::uint16_t nowhere = 0;
-    CHECK_EQ(1, cVexoReadBlockShort(0x10280, &nowhere, 1));
-    CHECK_EQ(1, cVexoWriteBlockByte(0x10040, &byte, 1));
+    EXPECT_EQ(1, cVexoReadBlockShort(0x10280, &nowhere, 1));
+    EXPECT_EQ(1, cVexoWriteBlockByte(0x10040, &byte, 1));
 
-    CHECK_EQ(0x5A, IoRegister(0, 0x7F, 8));
-    CHECK_EQ(0xBEEF, IoRegister(1, 0x80, 16));
-    CHECK_EQ(0xFFFF, nowhere);
+    EXPECT_EQ(0x5A, IoRegister(0, 0x7F, 8));
+    EXPECT_EQ(0xBEEF, IoRegister(1, 0x80, 16));
+    EXPECT_EQ(0xFFFF, nowhere);
     const PortActivity activity = TakePortActivity();
-    CHECK_EQ(0, activity.pauses);
-    CHECK_EQ(4, activity.others.size());
+    EXPECT_EQ(0, activity.pauses);
+    EXPECT_EQ(4, activity.others.size());
     CheckPortAccess(__LINE__, activity, 0, SIM_OP_PORT_WRITE, 8, kIo1Base + 0x7F);
     CheckPortAccess(__LINE__, activity, 1, SIM_OP_PORT_WRITE, 16, kIo2Base + 0x80);
     CheckPortAccess(__LINE__, activity, 2, SIM_OP_PORT_READ, 32, kIo2Base + 0xC0);
@@ -206,9 +209,9 @@ void MemoryAccessesPauseAsPrescribed() {
         const PortActivity activity = TakePortActivity();
         if (result != 1 || activity.pauses != c.pauses || activity.strayPauseReads != 0 ||
             !activity.others.empty()) {
-            Fail(__LINE__, "%s: result %d, %lu pauses (expected %lu), %lu stray reads, %d others",
-                 c.what, result, (unsigned long)activity.pauses, (unsigned long)c.pauses,
-                 (unsigned long)activity.strayPauseReads, static_cast<int>(activity.others.size()));
+            ADD_FAILURE() << c.what << ": result " << result << ", " << activity.pauses
+                          << " pauses (expected " << c.pauses << "), " << activity.strayPauseReads
+                          << " stray reads, " << activity.others.size() << " others";
         }
     }
 }
@@ -217,45 +220,45 @@ void ReadsAtTheEndOfTheExternalWindowStayInside() {
     const std::uint8_t last[4] = {0x11, 0x22, 0x33, 0x44};
     SimWriteMemory(SIM_EXT_MEM, 0xFFFFFC, last, 4);
     std::uint32_t word = 0;
-    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFD, &word, 1));
-    CHECK_EQ(0xFF443322u, word);
-    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFE, &word, 1));
-    CHECK_EQ(0xFFFF4433u, word);
-    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFF, &word, 1));
-    CHECK_EQ(0xFFFFFF44u, word);
+    EXPECT_EQ(1, cVexoReadBlockLong(0x08FFFFFD, &word, 1));
+    EXPECT_EQ(0xFF443322u, word);
+    EXPECT_EQ(1, cVexoReadBlockLong(0x08FFFFFE, &word, 1));
+    EXPECT_EQ(0xFFFF4433u, word);
+    EXPECT_EQ(1, cVexoReadBlockLong(0x08FFFFFF, &word, 1));
+    EXPECT_EQ(0xFFFFFF44u, word);
     std::uint16_t shorts[2] = {0, 0x1234};
-    CHECK_EQ(0, cVexoReadBlockShort(0x08FFFFFF, shorts, 2));  // the second is past the map
-    CHECK_EQ(0xFF44, shorts[0]);
-    CHECK_EQ(0x1234, shorts[1]);
-    CHECK_EQ(1, cVexoReadBlockLong(0x08FFFFFC, &word, 1));
-    CHECK_EQ(0x44332211u, word);
+    EXPECT_EQ(0, cVexoReadBlockShort(0x08FFFFFF, shorts, 2));  // the second is past the map
+    EXPECT_EQ(0xFF44, shorts[0]);
+    EXPECT_EQ(0x1234, shorts[1]);
+    EXPECT_EQ(1, cVexoReadBlockLong(0x08FFFFFC, &word, 1));
+    EXPECT_EQ(0x44332211u, word);
     TakeTrace();
 }
 
 void RefusedTransfersTouchNothing() {
     std::uint8_t bytes[4] = {9, 9, 9, 9};
-    CHECK_EQ(0, cVexoReadBlockByte(0x10400, bytes, 4));
-    CHECK_EQ(0, cVexoWriteBlockLong(0x09000000, bytes, 1));
-    CHECK_EQ(0, cVexoReadBlockLong(0x0000, nullptr, 1));
-    CHECK_EQ(0, cVexoWriteBlockShort(0x08000000, nullptr, 2));
-    CHECK_EQ(1, cVexoReadBlockByte(0x08000000, nullptr, 0));
-    CHECK_EQ(9, bytes[0]);
-    CHECK_EQ(0, TakeTrace().size());
+    EXPECT_EQ(0, cVexoReadBlockByte(0x10400, bytes, 4));
+    EXPECT_EQ(0, cVexoWriteBlockLong(0x09000000, bytes, 1));
+    EXPECT_EQ(0, cVexoReadBlockLong(0x0000, nullptr, 1));
+    EXPECT_EQ(0, cVexoWriteBlockShort(0x08000000, nullptr, 2));
+    EXPECT_EQ(1, cVexoReadBlockByte(0x08000000, nullptr, 0));
+    EXPECT_EQ(9, bytes[0]);
+    EXPECT_EQ(0, TakeTrace().size());
 }
 
 void AfterCloseEveryExportFails() {
-    CHECK_EQ(1, cVexoClose());
+    EXPECT_EQ(1, cVexoClose());
     std::uint8_t bytes[4] = {};
-    CHECK_EQ(0, cVexoReadBlockByte(0x0000, bytes, 1));
-    CHECK_EQ(0, cVexoReadBlockShort(0x0000, bytes, 1));
-    CHECK_EQ(0, cVexoReadBlockLong(0x0000, bytes, 1));
-    CHECK_EQ(0, cVexoWriteBlockByte(0x0000, bytes, 1));
-    CHECK_EQ(0, cVexoWriteBlockShort(0x0000, bytes, 1));
-    CHECK_EQ(0, cVexoWriteBlockLong(0x0000, bytes, 1));
-    CHECK_EQ(0, TakeTrace().size());
+    EXPECT_EQ(0, cVexoReadBlockByte(0x0000, bytes, 1));
+    EXPECT_EQ(0, cVexoReadBlockShort(0x0000, bytes, 1));
+    EXPECT_EQ(0, cVexoReadBlockLong(0x0000, bytes, 1));
+    EXPECT_EQ(0, cVexoWriteBlockByte(0x0000, bytes, 1));
+    EXPECT_EQ(0, cVexoWriteBlockShort(0x0000, bytes, 1));
+    EXPECT_EQ(0, cVexoWriteBlockLong(0x0000, bytes, 1));
+    EXPECT_EQ(0, TakeTrace().size());
 }
 
-const wine_cases::Case kCases[] = {
+const win_test::Case kCases[] = {
     {"each export moves its width end to end", EachExportMovesItsWidthEndToEnd},
     {"data written with one width reads back with the others",
      DataWrittenWithOneWidthReadsBackWithTheOthers},
@@ -270,7 +273,7 @@ const wine_cases::Case kCases[] = {
 }  // namespace
 
 int main() {
-    wine_cases::ReportCrashes();
+    win_test::ReportCrashes();
     SimResetBoard();
     if (!WriteBoardKey()) {
         std::printf("cannot write the board configuration key\n");
@@ -282,5 +285,6 @@ int main() {
     }
     SimClearTrace();
 
-    return wine_cases::RunCases(kCases);
+    win_test::RunCases(kCases);
+    return win_test::Summary();
 }

@@ -2,8 +2,8 @@
 // simulated card (vexolite.vxd) beside this program, each case shaping the card through the
 // module's Sim* functions and checking the tool's output, exit code and what reached the card.
 //
-//   kit_wine_test              every case, with the simulated card
-//   kit_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
+//   vexotool_wine_test              every case, with the simulated card
+//   vexotool_wine_test --no-driver  run where vexolite.vxd is absent: the missing-driver diagnosis
 #include <windows.h>
 
 #include <cstdio>
@@ -12,14 +12,19 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "board_key_registry.h"
+#include "tool_run.h"
 #include "vexolite_sim.h"
-#include "vexotool_commands.h"
-#include "wine_cases.h"
+#include "win_test.h"
 
 namespace {
 
-using wine_cases::DeleteBoardKey;
-using wine_cases::SetBoardKeyValue;
+using board_key_registry::DeleteBoardKey;
+using board_key_registry::SetBoardKeyValue;
+using tool_run::FirstLine;
+using tool_run::Has;
+using tool_run::Tool;
+using tool_run::ToolRun;
 
 // --- the simulated card ---------------------------------------------------------------------
 
@@ -82,52 +87,18 @@ std::vector<std::uint8_t> ExtMem(std::uint32_t offset, std::uint32_t count) {
     return bytes;
 }
 
-// --- running the tool ---------------------------------------------------------------------
-
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
-ToolRun Tool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    std::FILE* out = std::fopen("kit_tool_out.tmp", "w+b");
-    std::FILE* err = std::fopen("kit_tool_err.tmp", "w+b");
-    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, ReadBack(out), ReadBack(err)};
-}
-
-bool Has(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
-
 // --- the cases ------------------------------------------------------------------------------
 
 void InfoWithoutRegistryKey() {
     DeleteBoardKey();
     const ToolRun run = Tool({"info"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "device id        0x2004"));
-    CHECK(Has(run.out, "vendor id        0x10CF"));
-    CHECK(Has(run.out, "PCI config       0x200410CF"));
-    CHECK(Has(run.out, "external memory  0xE8000000  from card register BAR0"));
-    CHECK(Has(run.out, "I/O range 1      0x0000D000  from card register BAR2"));
-    CHECK(run.err.empty());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "device id        0x2004"));
+    EXPECT_TRUE(Has(run.out, "vendor id        0x10CF"));
+    EXPECT_TRUE(Has(run.out, "PCI config       0x200410CF"));
+    EXPECT_TRUE(Has(run.out, "external memory  0xE8000000  from card register BAR0"));
+    EXPECT_TRUE(Has(run.out, "I/O range 1      0x0000D000  from card register BAR2"));
+    EXPECT_EQ("", run.err);
 }
 
 void InfoWithRegistryKey() {
@@ -135,102 +106,101 @@ void InfoWithRegistryKey() {
     SetBoardKeyValue("IntMemBaseAddress", 0xE9000000u);
     const ToolRun run = Tool({"info"});
     DeleteBoardKey();
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "I/O range 1      0x0000C000  from registry Io1BaseAddress"));
-    CHECK(Has(run.out, "internal memory  0xE9000000  from registry IntMemBaseAddress"));
-    CHECK(Has(run.out, "I/O range 2      0x0000D400  from card register BAR3"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "I/O range 1      0x0000C000  from registry Io1BaseAddress"));
+    EXPECT_TRUE(Has(run.out, "internal memory  0xE9000000  from registry IntMemBaseAddress"));
+    EXPECT_TRUE(Has(run.out, "I/O range 2      0x0000D400  from card register BAR3"));
     std::uint32_t bar2 = 0;
-    CHECK(sim.getBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, &bar2) && bar2 == 0xC000);
+    EXPECT_TRUE(sim.getBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, &bar2) && bar2 == 0xC000);
 }
 
 void WriteAndReadEachRegion() {
     ToolRun run = Tool({"write", "0x08000010", "0x11223344", "0xAABBCCDD", "--width", "32"});
-    CHECK(run.status == 0);
+    EXPECT_EQ(0, run.status) << run.err;
     const std::vector<std::uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 0xDD, 0xCC, 0xBB, 0xAA};
-    CHECK(ExtMem(0x10, 8) == expected);
+    EXPECT_TRUE(ExtMem(0x10, 8) == expected);
     run = Tool({"read", "0x08000010", "2", "--width", "32"});
-    CHECK(run.out == "08000010  11223344 AABBCCDD\n");
+    EXPECT_EQ("08000010  11223344 AABBCCDD\n", run.out);
 
     const std::uint8_t bytes[4] = {1, 2, 3, 4};
     sim.writeMemory(SIM_INT_MEM, 0xC0FC, bytes, 4);
     run = Tool({"read", "0xC0FC", "6"});
-    CHECK(run.out == "0000C0FC  01 02 03 04 FF FF\n");
+    EXPECT_EQ("0000C0FC  01 02 03 04 FF FF\n", run.out);
 
     run = Tool({"write", "0x10300", "0xBEEF", "--width", "16"});
     std::uint32_t port = 0;
-    CHECK(sim.readIoRegister(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 1, 0x80, 16, &port) &&
-          port == 0xBEEF);
+    EXPECT_TRUE(sim.readIoRegister(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 1, 0x80, 16, &port) &&
+                port == 0xBEEF);
 }
 
 void DumpShowsHexAndText() {
     sim.writeMemory(SIM_EXT_MEM, 0x20, "Hello, card!", 12);
     const ToolRun run = Tool({"dump", "0x08000020", "16"});
-    CHECK(run.status == 0);
-    CHECK(run.out ==
-          "08000020  48 65 6C 6C 6F 2C 20 63  61 72 64 21 00 00 00 00  |Hello, card!....|\n");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("08000020  48 65 6C 6C 6F 2C 20 63  61 72 64 21 00 00 00 00  |Hello, card!....|\n",
+              run.out);
 }
 
 void FillWritesExactlyTheCount() {
     const ToolRun run = Tool({"fill", "0x08000100", "100", "0x5A"});
-    CHECK(run.status == 0);
-    CHECK(run.out == "fill: 100 8-bit elements at 0x08000100, each 0x5A\n");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("fill: 100 8-bit elements at 0x08000100, each 0x5A\n", run.out);
     const std::vector<std::uint8_t> memory = ExtMem(0x100, 101);
-    CHECK(memory[0] == 0x5A && memory[99] == 0x5A && memory[100] == 0);
+    EXPECT_TRUE(memory[0] == 0x5A && memory[99] == 0x5A && memory[100] == 0);
 }
 
 void MapShowsThePorts() {
     const ToolRun run = Tool({"map"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "I/O range 1 at port 0xD000, I/O range 2 at port 0xD400"));
-    CHECK(Has(run.out, "0x00010380-0x000103BF  I/O range 2              ports 0xD4C0-0xD4FF"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "I/O range 1 at port 0xD000, I/O range 2 at port 0xD400"));
+    EXPECT_TRUE(
+        Has(run.out, "0x00010380-0x000103BF  I/O range 2              ports 0xD4C0-0xD4FF"));
 }
 
 void MemTestsPass() {
     ToolRun run = Tool({"memtest", "internal"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "memtest internal: PASS\n"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "memtest internal: PASS\n"));
     run = Tool({"memtest", "external"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "address lines A2-A23, 23 addresses from 0x08000000"));
-    CHECK(Has(run.out, "memtest external: PASS\n"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "address lines A2-A23, 23 addresses from 0x08000000"));
+    EXPECT_TRUE(Has(run.out, "memtest external: PASS\n"));
     run = Tool({"memtest", "external", "--range", "0x08000400", "256"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "every word    0x08000400-0x080004FF, 64 words"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "every word    0x08000400-0x080004FF, 64 words"));
 }
 
 void ChainedCommandsOpenTheCardOnce() {
     const ToolRun run = Tool({"write", "0x8000", "7", "+", "read", "0x8000", "1"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "> vexotool read 0x8000 1\n00008000  07\n"));
-    CHECK(DriverRequests(3) == 1);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "> vexotool read 0x8000 1\n00008000  07\n"));
+    EXPECT_EQ(1, DriverRequests(3));
 }
 
 void BadUsageWritesNothing() {
     ToolRun run = Tool({"write", "0x8000", "5", "+", "read", "0x10400", "1"});
-    CHECK(run.status == 2);
-    CHECK(run.out.empty());
-    CHECK(run.err ==
-          "vexotool: address 0x10400 is outside the board address map (0x0-0x103FF, "
-          "0x08000000-0x08FFFFFF)\n");
+    EXPECT_EQ(2, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(
+        "vexotool: address 0x10400 is outside the board address map (0x0-0x103FF, "
+        "0x08000000-0x08FFFFFF)\n",
+        run.err);
     run = Tool({"fill", "0x8000", "4", "0x1FF"});
-    CHECK(run.status == 2);
-    CHECK(run.err == "vexotool: value 0x1FF does not fit in 8 bits\n");
+    EXPECT_EQ(2, run.status) << run.err;
+    EXPECT_EQ("vexotool: value 0x1FF does not fit in 8 bits\n", run.err);
     run = Tool({"read", "0x8002", "1", "--width", "32"});
-    CHECK(run.status == 2);
+    EXPECT_EQ(2, run.status) << run.err;
     run = Tool({"dump", "0x08FFFFF0", "32"});
-    CHECK(run.status == 2);
-    CHECK(sim.traceCount() == 0);
+    EXPECT_EQ(2, run.status) << run.err;
+    EXPECT_EQ(0, sim.traceCount());
 }
 
 void Diagnose(void (*shape)(), const char* reason) {
     shape();
     const ToolRun run = Tool({"info"});
-    CHECK(run.status == 1);
-    CHECK(run.out.empty());
-    CHECK(FirstLine(run.err) == std::string("vexotool: cannot open the card: ") + reason);
-    if (FirstLine(run.err) != std::string("vexotool: cannot open the card: ") + reason) {
-        std::printf("        got: %s\n", FirstLine(run.err).c_str());
-    }
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(std::string("vexotool: cannot open the card: ") + reason, FirstLine(run.err));
 }
 
 void WrongIdentity() {
@@ -266,22 +236,23 @@ void BasesRefused() {
 void HelpNeedsNoCard() {
     sim.removeAllFunctions();
     const ToolRun run = Tool({"memtest", "--help"});
-    CHECK(run.status == 0);
-    CHECK(Has(run.out, "usage: vexotool memtest internal|external [--range ADDR LENGTH] [--full]"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(
+        Has(run.out, "usage: vexotool memtest internal|external [--range ADDR LENGTH] [--full]"));
 }
 
 // Run where vexolite.vxd is absent: the device path cannot be opened.
 void DriverMissing() {
-    CHECK(GetFileAttributesA("vexolite.vxd") == INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(GetFileAttributesA("vexolite.vxd") == INVALID_FILE_ATTRIBUTES);
     const ToolRun run = Tool({"dump", "0x8000", "16"});
-    CHECK(run.status == 1);
-    CHECK(run.out.empty());
-    CHECK(FirstLine(run.err) ==
-          "vexotool: cannot open the card: the driver \\\\.\\VexoLite.vxd cannot be opened");
-    CHECK(cVexoGetINTA() == -1);
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("vexotool: cannot open the card: the driver \\\\.\\VexoLite.vxd cannot be opened",
+              FirstLine(run.err));
+    EXPECT_EQ(-1, cVexoGetINTA());
 }
 
-const wine_cases::Case kCardCases[] = {
+const win_test::Case kCardCases[] = {
     {"info without the registry key", InfoWithoutRegistryKey},
     {"info with the registry key", InfoWithRegistryKey},
     {"write and read each region", WriteAndReadEachRegion},
@@ -310,11 +281,13 @@ void ResetMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    wine_cases::ReportCrashes();
+    win_test::ReportCrashes();
     if (argc > 1 && std::strcmp(argv[1], "--no-driver") == 0) {
-        const wine_cases::Case missing[] = {{"diagnosis: driver missing", DriverMissing}};
-        return wine_cases::RunCases(missing);
+        const win_test::Case missing[] = {{"diagnosis: driver missing", DriverMissing}};
+        win_test::RunCases(missing);
+        return win_test::Summary();
     }
     if (!LoadSim()) return 1;
-    return wine_cases::RunCases(kCardCases, ResetMachine);
+    win_test::RunCases(kCardCases, ResetMachine);
+    return win_test::Summary();
 }

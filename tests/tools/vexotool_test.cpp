@@ -9,6 +9,7 @@
 #include "VexoDLL.h"
 #include "memtest.h"
 #include "testing.h"
+#include "tool_run.h"
 #include "transfer.h"
 #include "vexotool_commands.h"
 
@@ -16,33 +17,11 @@ namespace {
 
 using vexo::sim::Op;
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string Contents(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
-ToolRun Tool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, Contents(out), Contents(err)};
-}
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using tool_run::FirstLine;
+using tool_run::Has;
+using tool_run::ReadBack;
+using tool_run::Tool;
+using tool_run::ToolRun;
 
 int CountOps(const vexo::sim::Board& board, Op op) {
     int n = 0;
@@ -301,8 +280,8 @@ TEST_P(CannotOpen, SaysWhyAndExitsOne) {
     const ToolRun run = Tool({"dump", "0x8000", "16"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    const std::string first = run.err.substr(0, run.err.find('\n'));
-    EXPECT_EQ(first, std::string("vexotool: cannot open the card: ") + GetParam().reason);
+    EXPECT_EQ(FirstLine(run.err),
+              std::string("vexotool: cannot open the card: ") + GetParam().reason);
     EXPECT_EQ(cVexoClose(), 0);
 }
 
@@ -412,7 +391,7 @@ class MemTestOnFaultyMemory : public ::testing::Test {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         const int status = vexotool::RunMemTest(line.commands.at(0), access, out, err);
-        return {status, Contents(out), Contents(err)};
+        return {status, ReadBack(out), ReadBack(err)};
     }
 
     FaultyMemory memory;

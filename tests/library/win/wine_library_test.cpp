@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "board_key_registry.h"
 #include "vexolite_sim.h"
-#include "wine_cases.h"
+#include "win_test.h"
 
 namespace {
 
-using wine_cases::DeleteBoardKey;
-using wine_cases::Fail;
-using wine_cases::WriteBoardKey;
+using board_key_registry::DeleteBoardKey;
+using board_key_registry::WriteBoardKey;
 
 // ---- the DLL and its exports, as lib/VexoDLL.def lists them --------------------------------
 
@@ -110,10 +110,8 @@ int CallCdecl(void* function, int argumentCount, std::uint32_t a, std::uint32_t 
 int Call(int ordinal, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0) {
     std::int32_t left = -1;
     const int result = CallCdecl(exportByOrdinal[ordinal], kArgumentCount[ordinal], a, b, c, &left);
-    if (left != 4 * kArgumentCount[ordinal]) {
-        Fail(__LINE__, "%s left %d bytes of arguments, expected %d", kExportNames[ordinal], left,
-             4 * kArgumentCount[ordinal]);
-    }
+    EXPECT_EQ(4 * kArgumentCount[ordinal], left)
+        << kExportNames[ordinal] << " left the wrong number of bytes of arguments";
     return result;
 }
 
@@ -185,14 +183,14 @@ void CheckDeviceInfo(std::uint32_t intMem, std::uint32_t extMem, std::uint32_t i
                      std::uint32_t io2) {
     DeviceInfo info;
     std::memset(&info, 0xEE, sizeof info);
-    CHECK_EQ(1, DeviceInfoOf(&info));
-    CHECK_EQ(kDriverInfo, info.driverInfo);
-    CHECK_EQ(0x2004, info.deviceId);
-    CHECK_EQ(0x10CF, info.vendorId);
-    CHECK_EQ(intMem, info.intMemBase);
-    CHECK_EQ(extMem, info.extMemBase);
-    CHECK_EQ(io1, info.io1Base);
-    CHECK_EQ(io2, info.io2Base);
+    EXPECT_EQ(1, DeviceInfoOf(&info));
+    EXPECT_EQ(kDriverInfo, info.driverInfo);
+    EXPECT_EQ(0x2004, info.deviceId);
+    EXPECT_EQ(0x10CF, info.vendorId);
+    EXPECT_EQ(intMem, info.intMemBase);
+    EXPECT_EQ(extMem, info.extMemBase);
+    EXPECT_EQ(io1, info.io1Base);
+    EXPECT_EQ(io2, info.io2Base);
 }
 
 // Probes up to the card, the ten configuration accesses and the three set-up writes.
@@ -205,14 +203,13 @@ void ExportsAreFoundByNameAndOrdinal() {
         void* byName = reinterpret_cast<void*>(GetProcAddress(vexoDll, kExportNames[ordinal]));
         void* byOrdinal =
             reinterpret_cast<void*>(GetProcAddress(vexoDll, MAKEINTRESOURCEA(ordinal)));
-        if (byName == nullptr || byName != byOrdinal) {
-            Fail(__LINE__, "%s: by name %p, by ordinal %d %p", kExportNames[ordinal], byName,
-                 ordinal, byOrdinal);
-        }
+        EXPECT_TRUE(byName != nullptr && byName == byOrdinal)
+            << kExportNames[ordinal] << ": by name " << byName << ", by ordinal " << ordinal << " "
+            << byOrdinal;
     }
-    CHECK(GetProcAddress(vexoDll, MAKEINTRESOURCEA(kExportCount + 1)) == nullptr);
-    CHECK(GetProcAddress(vexoDll, "DllMainCRTStartup") == nullptr);
-    CHECK(GetProcAddress(vexoDll, "_cVexoOpen") == nullptr);
+    EXPECT_TRUE(GetProcAddress(vexoDll, MAKEINTRESOURCEA(kExportCount + 1)) == nullptr);
+    EXPECT_TRUE(GetProcAddress(vexoDll, "DllMainCRTStartup") == nullptr);
+    EXPECT_TRUE(GetProcAddress(vexoDll, "_cVexoOpen") == nullptr);
 }
 
 // The stack check itself: a function that removes its own arguments is told apart.
@@ -220,131 +217,133 @@ void TheStackCheckCatchesAStdcallFunction() {
     std::int32_t left = -1;
     const int length =
         CallCdecl(reinterpret_cast<void*>(&lstrlenA), 1, Address("abc"), 0, 0, &left);
-    CHECK_EQ(3, length);
-    CHECK_EQ(0, left);
+    EXPECT_EQ(3, length);
+    EXPECT_EQ(0, left);
 }
 
 void WithoutABoardEveryExportRefuses() {
     ShapeMachine();
     std::uint8_t buffer[8] = {};
     for (int ordinal = kReadBlockByte; ordinal <= kWriteBlockLong; ++ordinal) {
-        CHECK_EQ(0, Call(ordinal, 0x8000, Address(buffer), 2));
+        EXPECT_EQ(0, Call(ordinal, 0x8000, Address(buffer), 2));
     }
-    for (int ordinal = kBuffAlloc; ordinal <= kWriteBuffLong; ++ordinal) CHECK_EQ(0, Call(ordinal));
-    CHECK_EQ(0, Call(kClose));
-    CHECK_EQ(-1, Call(kGetINTA));
-    CHECK_EQ(0, Call(kPciConfig));
+    for (int ordinal = kBuffAlloc; ordinal <= kWriteBuffLong; ++ordinal)
+        EXPECT_EQ(0, Call(ordinal));
+    EXPECT_EQ(0, Call(kClose));
+    EXPECT_EQ(-1, Call(kGetINTA));
+    EXPECT_EQ(0, Call(kPciConfig));
     DeviceInfo info;
     std::memset(&info, 0xEE, sizeof info);
-    CHECK_EQ(0, DeviceInfoOf(&info));
-    CHECK_EQ(0xEEEEEEEEu, info.driverInfo);
-    CHECK_EQ(0xEEEEEEEEu, info.io2Base);
-    CHECK_EQ(0, TakeTrace().events.size());
+    EXPECT_EQ(0, DeviceInfoOf(&info));
+    EXPECT_EQ(0xEEEEEEEEu, info.driverInfo);
+    EXPECT_EQ(0xEEEEEEEEu, info.io2Base);
+    EXPECT_EQ(0, TakeTrace().events.size());
 }
 
 void OpensWithTheBasesFromTheKey() {
     ShapeMachine();
-    CHECK(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
-    CHECK_EQ(1, Call(kOpen));
+    EXPECT_TRUE(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
+    EXPECT_EQ(1, Call(kOpen));
     const Trace trace = TakeTrace();
-    CHECK(trace.Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
-    CHECK_EQ(kOpenPortAccesses, trace.PortAccesses());
+    EXPECT_TRUE(trace.Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
+    EXPECT_EQ(kOpenPortAccesses, trace.PortAccesses());
     CheckDeviceInfo(0xE9000000, 0xEA000000, 0xC000, 0xC400);
     std::uint32_t command = 0;
     SimGetCommand(kBus, kDevice, 1, &command);
-    CHECK_EQ(3, command);
-    CHECK_EQ(0xEA000000u, Bar(0));
-    CHECK_EQ(0xE9000000u, Bar(1));
-    CHECK_EQ(0xC000, Bar(2));
-    CHECK_EQ(0xC400, Bar(3));
+    EXPECT_EQ(3, command);
+    EXPECT_EQ(0xEA000000u, Bar(0));
+    EXPECT_EQ(0xE9000000u, Bar(1));
+    EXPECT_EQ(0xC000, Bar(2));
+    EXPECT_EQ(0xC400, Bar(3));
     SimBaseRecord record = {};
-    CHECK_EQ(1, SimGetLastBaseRecord(&record));
-    CHECK_EQ(0xE9000000u, record.intMemBase);
-    CHECK_EQ(0xC400, record.io2Base);
-    CHECK_EQ(0x0000000E, IoRegister(0, 0xC4));
-    CHECK_EQ(0x6B19D4A7u, IoRegister(1, 0x00));
-    CHECK_EQ(0x00018000, IoRegister(1, 0x10));
+    EXPECT_EQ(1, SimGetLastBaseRecord(&record));
+    EXPECT_EQ(0xE9000000u, record.intMemBase);
+    EXPECT_EQ(0xC400, record.io2Base);
+    EXPECT_EQ(0x0000000E, IoRegister(0, 0xC4));
+    EXPECT_EQ(0x6B19D4A7u, IoRegister(1, 0x00));
+    EXPECT_EQ(0x00018000, IoRegister(1, 0x10));
 
-    CHECK_EQ(1, Call(kOpen));  // already open: nothing happens
-    CHECK_EQ(0, Call(kGetINTA));
-    for (int ordinal = kBuffAlloc; ordinal <= kWriteBuffLong; ++ordinal) CHECK_EQ(1, Call(ordinal));
-    CHECK_EQ(0x200410CF, Call(kPciConfig));
-    CHECK(TakeTrace().Codes() == std::vector<std::uint32_t>({15}));
-    CHECK_EQ(1, Call(kClose));
-    CHECK_EQ(0, TakeTrace().events.size());
-    CHECK_EQ(0, Call(kClose));
+    EXPECT_EQ(1, Call(kOpen));  // already open: nothing happens
+    EXPECT_EQ(0, Call(kGetINTA));
+    for (int ordinal = kBuffAlloc; ordinal <= kWriteBuffLong; ++ordinal)
+        EXPECT_EQ(1, Call(ordinal));
+    EXPECT_EQ(0x200410CF, Call(kPciConfig));
+    EXPECT_TRUE(TakeTrace().Codes() == std::vector<std::uint32_t>({15}));
+    EXPECT_EQ(1, Call(kClose));
+    EXPECT_EQ(0, TakeTrace().events.size());
+    EXPECT_EQ(0, Call(kClose));
 }
 
 // The key gone, every base comes from its register with the flag bits cleared, and the set-up
 // writes go to the cleared ports.
 void OpensWithTheBasesFromTheCard() {
     ShapeMachine();
-    CHECK_EQ(1, Call(kOpen));
-    CHECK_EQ(kOpenPortAccesses, TakeTrace().PortAccesses());
+    EXPECT_EQ(1, Call(kOpen));
+    EXPECT_EQ(kOpenPortAccesses, TakeTrace().PortAccesses());
     CheckDeviceInfo(0xE9800000, 0xE8000000, 0xD000, 0xD400);
-    for (std::uint32_t i = 0; i < 4; ++i) CHECK_EQ(kBars[i], Bar(i));
-    CHECK_EQ(0x0000000E, IoRegister(0, 0xC4));
-    CHECK_EQ(0x6B19D4A7u, IoRegister(1, 0x00));
-    CHECK_EQ(1, Call(kClose));
+    for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(kBars[i], Bar(i));
+    EXPECT_EQ(0x0000000E, IoRegister(0, 0xC4));
+    EXPECT_EQ(0x6B19D4A7u, IoRegister(1, 0x00));
+    EXPECT_EQ(1, Call(kClose));
 }
 
 void ReopenReadsTheKeyAfresh() {
     ShapeMachine();
-    CHECK_EQ(1, Call(kOpen));
-    CHECK_EQ(1, Call(kClose));
-    CHECK(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
+    EXPECT_EQ(1, Call(kOpen));
+    EXPECT_EQ(1, Call(kClose));
+    EXPECT_TRUE(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
     SimClearTrace();
-    CHECK_EQ(1, Call(kOpen));
-    CHECK(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
+    EXPECT_EQ(1, Call(kOpen));
+    EXPECT_TRUE(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
     CheckDeviceInfo(0xE9000000, 0xEA000000, 0xC000, 0xC400);
-    CHECK_EQ(0xE9000000u, Bar(1));
-    CHECK_EQ(1, Call(kClose));
+    EXPECT_EQ(0xE9000000u, Bar(1));
+    EXPECT_EQ(1, Call(kClose));
     DeleteBoardKey();
 }
 
 // The windows the driver hands out are where the library reads and writes the memories.
 void BlockTransfersReachTheWindows() {
     ShapeMachine();
-    CHECK(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
-    CHECK_EQ(1, Call(kOpen));
+    EXPECT_TRUE(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
+    EXPECT_EQ(1, Call(kOpen));
     const std::uint8_t pattern[4] = {0x11, 0x22, 0x33, 0x44};
-    CHECK_EQ(1, SimWriteMemory(SIM_INT_MEM, 0x8000, pattern, 4));
+    EXPECT_EQ(1, SimWriteMemory(SIM_INT_MEM, 0x8000, pattern, 4));
     std::uint8_t read[4] = {};
-    CHECK_EQ(1, Call(kReadBlockByte, 0x8000, Address(read), 4));
-    CHECK(std::memcmp(read, pattern, 4) == 0);
+    EXPECT_EQ(1, Call(kReadBlockByte, 0x8000, Address(read), 4));
+    EXPECT_TRUE(std::memcmp(read, pattern, 4) == 0);
     const std::uint32_t word = 0xCAFEF00Du;
-    CHECK_EQ(1, Call(kWriteBlockLong, VEXO_EXTMEM_START + 0x100, Address(&word), 1));
+    EXPECT_EQ(1, Call(kWriteBlockLong, VEXO_EXTMEM_START + 0x100, Address(&word), 1));
     std::uint32_t stored = 0;
-    CHECK_EQ(1, SimReadMemory(SIM_EXT_MEM, 0x100, &stored, 4));
-    CHECK_EQ(word, stored);
+    EXPECT_EQ(1, SimReadMemory(SIM_EXT_MEM, 0x100, &stored, 4));
+    EXPECT_EQ(word, stored);
     std::uint16_t io = 0;
-    CHECK_EQ(1, Call(kReadBlockShort, VEXO_IO_ADDRESS(VEXO_IO2_AREA, 0x10), Address(&io), 1));
-    CHECK_EQ(0x8000, io);  // low half of the third set-up register
-    CHECK_EQ(1, Call(kClose));
+    EXPECT_EQ(1, Call(kReadBlockShort, VEXO_IO_ADDRESS(VEXO_IO2_AREA, 0x10), Address(&io), 1));
+    EXPECT_EQ(0x8000, io);  // low half of the third set-up register
+    EXPECT_EQ(1, Call(kClose));
     DeleteBoardKey();
 }
 
 // A failed open leaves no board behind; what it did to the card stays, and the next open works.
 void AFailedOpenCleansUp() {
     ShapeMachine();
-    CHECK(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
+    EXPECT_TRUE(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
     SimSetFailingCode(7, 1);
-    CHECK_EQ(0, Call(kOpen));
-    CHECK(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
-    CHECK_EQ(-1, Call(kGetINTA));
-    CHECK_EQ(0xEA000000u, Bar(0));
-    CHECK_EQ(0, IoRegister(0, 0xC4));
+    EXPECT_EQ(0, Call(kOpen));
+    EXPECT_TRUE(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
+    EXPECT_EQ(-1, Call(kGetINTA));
+    EXPECT_EQ(0xEA000000u, Bar(0));
+    EXPECT_EQ(0, IoRegister(0, 0xC4));
     SimSetFailingCode(7, 0);
 
     SimSetDriverIdentity(0x12004, 0x10CF);
-    CHECK_EQ(0, Call(kOpen));
+    EXPECT_EQ(0, Call(kOpen));
     const Trace wrong = TakeTrace();
-    CHECK(wrong.Codes() == std::vector<std::uint32_t>({3, 2, 1}));
-    CHECK_EQ(0, wrong.PortAccesses());
+    EXPECT_TRUE(wrong.Codes() == std::vector<std::uint32_t>({3, 2, 1}));
+    EXPECT_EQ(0, wrong.PortAccesses());
     SimSetDriverIdentity(0x2004, 0x10CF);
 
-    CHECK_EQ(1, Call(kOpen));
-    CHECK_EQ(1, Call(kClose));
+    EXPECT_EQ(1, Call(kOpen));
+    EXPECT_EQ(1, Call(kClose));
     DeleteBoardKey();
 }
 
@@ -353,25 +352,25 @@ void AScanThatFindsNothingProbesEverySlotOnce() {
     ShapeMachine();
     SimRemoveAllFunctions();
     SimAddFunction(kBus, kDevice, 0, 0x200410CFu);
-    CHECK_EQ(0, Call(kOpen));
+    EXPECT_EQ(0, Call(kOpen));
     const Trace trace = TakeTrace();
-    CHECK_EQ(16384, trace.PortAccesses());
+    EXPECT_EQ(16384, trace.PortAccesses());
     std::size_t probe = 0;
     for (const SimTraceEvent& e : trace.events) {
         if (e.op != SIM_OP_PORT_WRITE) continue;
         const std::uint32_t device = probe / 256, bus = probe % 256;
         if (e.where != 0xCF8 || e.width != 32 ||
             e.value != (0x80000000u | bus << 16 | device << 11 | 1u << 8)) {
-            Fail(__LINE__, "probe %u: out%u %X %08X", unsigned(probe), unsigned(e.width),
-                 unsigned(e.where), unsigned(e.value));
+            ADD_FAILURE() << "probe " << probe << ": out" << e.width << " "
+                          << win_test::Hex(e.where) << " " << win_test::Hex(e.value);
             break;
         }
         ++probe;
     }
-    CHECK_EQ(8192, probe);
+    EXPECT_EQ(8192, probe);
 }
 
-const wine_cases::Case kCases[] = {
+const win_test::Case kCases[] = {
     {"exports are found by name and ordinal", ExportsAreFoundByNameAndOrdinal},
     {"the stack check catches a stdcall function", TheStackCheckCatchesAStdcallFunction},
     {"without a board every export refuses", WithoutABoardEveryExportRefuses},
@@ -386,7 +385,7 @@ const wine_cases::Case kCases[] = {
 }  // namespace
 
 int main() {
-    wine_cases::ReportCrashes();
+    win_test::ReportCrashes();
     vexoDll = LoadLibraryA("VexoDLL.dll");
     if (vexoDll == nullptr) {
         std::printf("cannot load VexoDLL.dll: error %lu\n", GetLastError());
@@ -400,5 +399,6 @@ int main() {
             return 1;
         }
     }
-    return wine_cases::RunCases(kCases);
+    win_test::RunCases(kCases);
+    return win_test::Summary();
 }

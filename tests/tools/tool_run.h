@@ -1,0 +1,48 @@
+// vexotool run in-process, its output captured: shared by the host tests and the Windows-side
+// ones, which call the same RunVexoTool on the simulator and on the simulated card under Wine.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "vexotool_commands.h"
+
+namespace tool_run {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Everything written to `file`, which this closes.
+inline std::string ReadBack(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
+// vexotool with these arguments (the command first, no program name).
+inline ToolRun Tool(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, ReadBack(out), ReadBack(err)};
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+inline std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+}  // namespace tool_run
