@@ -10,6 +10,7 @@
 
 #include "VexoDLL.h"
 #include "null_bus.h"
+#include "transfer_cases.h"
 
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
@@ -23,83 +24,17 @@ namespace {
 using vexo::bench::BusCounts;
 using vexo::bench::counts;
 
-enum class Region { Internal, External, Io, Nowhere };
-const char* const kRegionNames[] = {"internal", "external", "I/O", "nowhere"};
-const char* const kWidthNames[] = {"", "Byte", "Short", "", "Long"};
-
-constexpr std::uint32_t kElementsPerCase = 4096;
-constexpr std::uint32_t kPause = 50;  // port reads in one pause
-
-struct PerElement {
-    std::uint32_t portReads, portWrites, windowLoads, windowStores;
-    std::uint32_t Total() const { return portReads + portWrites + windowLoads + windowStores; }
-};
-
-// What the transfer rules prescribe for one element.
-PerElement Prescribed(bool write, int size, Region region) {
-    switch (region) {
-        case Region::Internal:
-            if (!write) return {0, 0, 1, 0};
-            return size == 4 ? PerElement{kPause, 0, 0, 1} : PerElement{kPause, 0, 1, 1};
-        case Region::External:
-            if (!write) return {kPause, 0, 1, 0};
-            return size == 4 ? PerElement{2 * kPause, 0, 0, 1} : PerElement{2 * kPause, 0, 1, 1};
-        case Region::Io:
-            return write ? PerElement{0, 1, 0, 0} : PerElement{1, 0, 0, 0};
-        case Region::Nowhere:
-            return {0, 0, 0, 0};
-    }
-    return {};
-}
-
-// Where a case's transfers start and how many elements one transfer moves, so that every
-// element stays in its region.
-struct Placement {
-    std::uint32_t address;
-    std::uint32_t elementsPerCall;
-};
-
-Placement PlacementOf(Region region, int size) {
-    switch (region) {
-        case Region::Internal:
-            return {0x8000, 0x100u / size};  // one block of 256 bytes
-        case Region::External:
-            return {0x08000000, 1024};
-        case Region::Io:
-            return {0x10000, 0x40u / size};  // 64 ports of I/O range 1
-        case Region::Nowhere:
-            return {0x0100, 1024};
-    }
-    return {};
-}
-
-int Transfer(bool write, int size, std::uint32_t address, std::uint8_t* buffer,
-             std::uint32_t count) {
-    if (write) {
-        switch (size) {
-            case 1:
-                return cVexoWriteBlockByte(address, buffer, count);
-            case 2:
-                return cVexoWriteBlockShort(address, buffer, count);
-            default:
-                return cVexoWriteBlockLong(address, buffer, count);
-        }
-    }
-    switch (size) {
-        case 1:
-            return cVexoReadBlockByte(address, buffer, count);
-        case 2:
-            return cVexoReadBlockShort(address, buffer, count);
-        default:
-            return cVexoReadBlockLong(address, buffer, count);
-    }
-}
+using vexo::bench::kElementsPerCase;
+using vexo::bench::PerElement;
+using vexo::bench::Placement;
+using vexo::bench::Region;
 
 bool RunCase(bool write, int size, Region region) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s %s %s", write ? "write" : "read", kWidthNames[size],
-                  kRegionNames[static_cast<int>(region)]);
-    const Placement placement = PlacementOf(region, size);
+    std::snprintf(name, sizeof name, "%s %s %s", write ? "write" : "read",
+                  vexo::bench::kWidthNames[size],
+                  vexo::bench::kRegionNames[static_cast<int>(region)]);
+    const Placement placement = vexo::bench::PlacementOf(region, size);
     std::vector<std::uint8_t> buffer(std::size_t{placement.elementsPerCall} * size, 0x5A);
     const std::uint32_t calls = kElementsPerCase / placement.elementsPerCall;
 
@@ -107,13 +42,13 @@ bool RunCase(bool write, int size, Region region) {
     bool allHandled = true;
     CALLGRIND_ZERO_STATS;
     for (std::uint32_t call = 0; call < calls; ++call) {
-        allHandled &=
-            Transfer(write, size, placement.address, buffer.data(), placement.elementsPerCall) == 1;
+        allHandled &= vexo::bench::Transfer(write, size, placement.address, buffer.data(),
+                                            placement.elementsPerCall) == 1;
     }
     CALLGRIND_DUMP_STATS_AT(name);
 
     const std::uint64_t elements = std::uint64_t{calls} * placement.elementsPerCall;
-    const PerElement expected = Prescribed(write, size, region);
+    const PerElement expected = vexo::bench::Prescribed(write, size, region);
     const bool equal = allHandled && counts.portReads == expected.portReads * elements &&
                        counts.portWrites == expected.portWrites * elements &&
                        counts.windowLoads == expected.windowLoads * elements &&

@@ -14,6 +14,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 constexpr std::uint32_t kChunkElements = 256;
 constexpr double kQuietSeconds = 0.5;  // no line for work that ends sooner
 constexpr double kRedrawSeconds = 0.25;
+constexpr std::size_t kProgressWidth = 78;  // columns the line and its wiping cover
 
 std::string Duration(double seconds) {
     const long whole = static_cast<long>(seconds + 0.5);
@@ -28,11 +29,20 @@ std::string Duration(double seconds) {
     return text;
 }
 
+// Writes `text` in one piece: the console is unbuffered, where formatted output would go out a
+// character at a time.
+void PutOnConsole(std::FILE* console, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), console);
+    std::fflush(console);
+}
+
 void DrawProgress(Progress& progress, double now) {
-    const std::string line = FormatProgressLine(progress.label, progress.done, progress.total,
-                                                progress.unit, now - progress.started);
-    std::fprintf(progress.console, "\r%-78s", line.c_str());
-    std::fflush(progress.console);
+    std::string line = FormatProgressLine(progress.label, progress.done, progress.total,
+                                          progress.unit, now - progress.started);
+    if (line.size() < kProgressWidth) line.resize(kProgressWidth, ' ');
+    // Output written so far goes out first: the line may share the console with it.
+    std::fflush(nullptr);
+    PutOnConsole(progress.console, "\r" + line);
     progress.drawn = true;
     progress.lastDrawn = now;
 }
@@ -117,8 +127,7 @@ void AdvanceProgress(Progress& progress, std::uint64_t amount) {
 
 void EndProgress(Progress& progress) {
     if (!progress.drawn) return;
-    std::fprintf(progress.console, "\r%78s\r", "");
-    std::fflush(progress.console);
+    PutOnConsole(progress.console, "\r" + std::string(kProgressWidth, ' ') + "\r");
     progress.drawn = false;
 }
 

@@ -4,11 +4,20 @@
 // every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the
 // process trap; the vectored handler installed at load decodes each in/out and performs it on
 // the same Board. The memories are real memory, so window accesses are not traced here.
+//
+// A trap costs several microseconds of exception dispatch, many times the card model's work, so
+// one trap goes on through the run of port instructions that follows the faulting one: each is
+// still performed and traced on its own, in order, with EAX updated after each input, exactly as
+// separate traps would. The run ends at the first instruction that is not one of the port
+// instructions below, which then runs (or traps) by itself. VEXO_SIM_TRAP_BATCHING=0 in the
+// environment, or SimSetTrapBatching(0), makes every port instruction its own trap.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501  // AddVectoredExceptionHandler
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -26,6 +35,8 @@ static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
 
 Board* board = nullptr;
 PVOID portTrap = nullptr;
+bool trapBatching = true;
+volatile LONG trapsTaken = 0;
 
 // What a trapped port instruction raises: privileged instruction on Windows and plain Wine,
 // illegal instruction when the 32-bit side runs under a user-mode CPU emulator.
@@ -33,6 +44,12 @@ constexpr DWORD kPrivilegedInstruction = 0xC0000096u;
 constexpr DWORD kIllegalInstruction = 0xC000001Du;
 
 constexpr std::uint8_t kOperandSizePrefix = 0x66;
+constexpr std::size_t kLongestPortInstruction = 3;  // 66 E5 ib
+// A debugger stepping through the code expects one instruction per step.
+constexpr DWORD kTrapFlag = 0x100;
+constexpr DWORD kExecutableAndReadable =
+    PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr std::uintptr_t kPageSize = 0x1000;
 
 // Events kept at most: every external-memory element costs 50 port reads, so a long demo run
 // would otherwise fill the 32-bit address space with its trace.
@@ -41,38 +58,102 @@ constexpr std::size_t kTraceLimit = 1u << 20;
 // One decoded in/out instruction.
 struct PortInstruction {
     bool isInput;
-    int width;  // bits
+    bool prefixed;  // 0x66 present
+    int width;      // bits
     std::uint16_t port;
     std::uint32_t length;  // bytes, prefix included
 };
 
-// Decodes the instruction at `code`; false for anything that is not a port instruction.
+// Decodes the instruction in the `available` bytes at `code`; false for anything that is not a
+// port instruction or does not fit. Bytes past the opcode are read only for a port instruction.
 //   E4 ib / E5 ib   in al/eax, imm8        EC / ED   in al/eax, dx
 //   E6 ib / E7 ib   out imm8, al/eax       EE / EF   out dx, al/eax
-// A 0x66 prefix turns the eax forms into ax forms.
-bool DecodePortInstruction(const std::uint8_t* code, std::uint32_t edx, PortInstruction* out) {
+// A 0x66 prefix turns the eax forms into ax forms; the byte forms ignore it, as the CPU does.
+bool DecodePortInstruction(const std::uint8_t* code, std::size_t available, std::uint32_t edx,
+                           PortInstruction* out) {
     std::uint32_t at = 0;
-    bool operand16 = false;
-    if (code[at] == kOperandSizePrefix) {
-        operand16 = true;
-        ++at;
-    }
+    if (available == 0) return false;
+    const bool operand16 = code[at] == kOperandSizePrefix;
+    if (operand16 && ++at == available) return false;
     const std::uint8_t opcode = code[at++];
     const bool immediate = opcode >= 0xE4 && opcode <= 0xE7;
     const bool viaDx = opcode >= 0xEC && opcode <= 0xEF;
     if (!immediate && !viaDx) return false;
+    if (immediate && at == available) return false;
     const bool wide = (opcode & 1u) != 0;
     out->isInput = (opcode & 2u) == 0;
+    out->prefixed = operand16;
     out->width = !wide ? 8 : (operand16 ? 16 : 32);
     out->port = immediate ? code[at++] : static_cast<std::uint16_t>(edx);
     out->length = at;
     return true;
 }
 
+// The forms a run goes on through: those compilers emit for port access. A prefixed byte form
+// is left to a trap of its own.
+bool BatchableForm(const PortInstruction& instruction) {
+    return !(instruction.prefixed && instruction.width == 8);
+}
+
 std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int width) {
     if (width == 8) return (eax & 0xFFFFFF00u) | (value & 0xFFu);
     if (width == 16) return (eax & 0xFFFF0000u) | (value & 0xFFFFu);
     return value;
+}
+
+// The instruction's bus access and its effect on EAX and EIP, as the CPU with a card would.
+void Perform(const PortInstruction& instruction, CONTEXT* context) {
+    if (instruction.isInput) {
+        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
+        context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
+    } else {
+        board->PortWrite(instruction.port, instruction.width, context->Eax);
+    }
+    context->Eip += instruction.length;
+}
+
+// The code after a trapped instruction, read only where the CPU could fetch it: the page of the
+// trapped instruction itself, and further pages once the system says they are executable.
+class CodeAhead {
+  public:
+    // `fetchedEnd`: one past the trapped instruction's last byte.
+    explicit CodeAhead(std::uintptr_t fetchedEnd)
+        : readableEnd_((fetchedEnd + kPageSize - 1) & ~(kPageSize - 1)) {}
+
+    // How many of the `wanted` bytes at `at` may be read.
+    std::size_t Readable(std::uintptr_t at, std::size_t wanted) {
+        if (at + wanted > readableEnd_) ExtendPast(readableEnd_);
+        return at >= readableEnd_ ? 0 : std::min<std::size_t>(wanted, readableEnd_ - at);
+    }
+
+  private:
+    void ExtendPast(std::uintptr_t end) {
+        MEMORY_BASIC_INFORMATION region = {};
+        if (VirtualQuery(reinterpret_cast<const void*>(end), &region, sizeof region) == 0) return;
+        const bool executable = region.State == MEM_COMMIT &&
+                                (region.Protect & kExecutableAndReadable) != 0 &&
+                                (region.Protect & PAGE_GUARD) == 0;
+        if (!executable) return;
+        readableEnd_ = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+
+    std::uintptr_t readableEnd_;
+};
+
+// Performs the port instructions that follow the trapped one, up to the first other instruction.
+void PerformRestOfRun(CONTEXT* context) {
+    CodeAhead code(context->Eip);
+    for (;;) {
+        const std::uintptr_t at = context->Eip;
+        const std::size_t available = code.Readable(at, kLongestPortInstruction);
+        PortInstruction instruction;
+        if (!DecodePortInstruction(reinterpret_cast<const std::uint8_t*>(at), available,
+                                   context->Edx, &instruction) ||
+            !BatchableForm(instruction)) {
+            return;
+        }
+        Perform(instruction, context);
+    }
 }
 
 LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
@@ -82,16 +163,23 @@ LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     }
     CONTEXT* context = info->ContextRecord;
     PortInstruction instruction;
+    // The CPU fetched the whole trapped instruction, and the decoder reads no byte past a port
+    // instruction's own.
     const auto* at = reinterpret_cast<const std::uint8_t*>(context->Eip);
-    if (!DecodePortInstruction(at, context->Edx, &instruction)) return EXCEPTION_CONTINUE_SEARCH;
-    if (instruction.isInput) {
-        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
-        context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
-    } else {
-        board->PortWrite(instruction.port, instruction.width, context->Eax);
+    if (!DecodePortInstruction(at, kLongestPortInstruction, context->Edx, &instruction)) {
+        return EXCEPTION_CONTINUE_SEARCH;
     }
-    context->Eip += instruction.length;
+    InterlockedIncrement(&trapsTaken);
+    Perform(instruction, context);
+    if (trapBatching && (context->EFlags & kTrapFlag) == 0) PerformRestOfRun(context);
     return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
+bool BatchingWanted() {
+    char value[8] = {};
+    const DWORD length = GetEnvironmentVariableA("VEXO_SIM_TRAP_BATCHING", value, sizeof value);
+    return !(length == 1 && value[0] == '0');
 }
 
 void ResetToDefault(Board& b) {
@@ -137,6 +225,7 @@ bool Attach() {
         board = nullptr;
         return false;
     }
+    trapBatching = BatchingWanted();
     portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
     return portTrap != nullptr;
 }
@@ -319,6 +408,14 @@ void SIM_CALL SimClearTrace(void) {
 
 void SIM_CALL SimSetTracing(int on) {
     if (board != nullptr) board->tracing = on != 0;
+}
+
+void SIM_CALL SimSetTrapBatching(int on) {
+    trapBatching = on != 0;
+}
+
+uint32_t SIM_CALL SimTrapCount(void) {
+    return static_cast<uint32_t>(trapsTaken);
 }
 
 }  // extern "C"

@@ -110,6 +110,13 @@ int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event);
 void SIM_CALL SimClearTrace(void);
 void SIM_CALL SimSetTracing(int on);
 
+/* Trapped port instructions. One trap performs the run of port instructions that starts at the
+ * trapping one, each access traced on its own as if it had trapped by itself. With batching off
+ * (here, or VEXO_SIM_TRAP_BATCHING=0 in the environment when the module loads) each instruction
+ * traps. SimTrapCount counts the traps taken since the module loaded. */
+void SIM_CALL SimSetTrapBatching(int on);
+uint32_t SIM_CALL SimTrapCount(void);
+
 /* For GetProcAddress. */
 typedef void(SIM_CALL* SimResetBoardFn)(void);
 typedef void(SIM_CALL* SimRemoveAllFunctionsFn)(void);
@@ -136,6 +143,8 @@ typedef uint32_t(SIM_CALL* SimTraceDroppedFn)(void);
 typedef int(SIM_CALL* SimGetTraceEventFn)(uint32_t, SimTraceEvent*);
 typedef void(SIM_CALL* SimClearTraceFn)(void);
 typedef void(SIM_CALL* SimSetTracingFn)(int);
+typedef void(SIM_CALL* SimSetTrapBatchingFn)(int);
+typedef uint32_t(SIM_CALL* SimTrapCountFn)(void);
 
 #ifdef __cplusplus
 }

@@ -246,6 +246,51 @@ void RefusedTransfersTouchNothing() {
     EXPECT_EQ(0, TakeTrace().size());
 }
 
+// One of each kind of transfer from blank memories, with what it read and the port trace.
+struct TransferRound {
+    std::uint8_t read[16 + 8 + 4] = {};
+    std::vector<SimTraceEvent> trace;
+    std::uint32_t traps = 0;
+};
+
+TransferRound RoundWithTrapBatching(bool batching) {
+    const std::vector<std::uint8_t> zeros(64, 0);
+    SimWriteMemory(SIM_INT_MEM, 0x8000, zeros.data(), 64);
+    SimWriteMemory(SIM_EXT_MEM, 0x300, zeros.data(), 64);
+    SimClearTrace();
+    SimSetTrapBatching(batching);
+    TransferRound round;
+    const std::uint32_t trapsBefore = SimTrapCount();
+    EXPECT_EQ(1, cVexoWriteBlockByte(0x08000301, kPattern, 5));
+    EXPECT_EQ(1, cVexoReadBlockLong(0x08000300, round.read, 4));
+    EXPECT_EQ(1, cVexoWriteBlockShort(0x8002, kPattern, 3));
+    EXPECT_EQ(1, cVexoReadBlockShort(0x8000, round.read + 16, 4));
+    EXPECT_EQ(1, cVexoWriteBlockLong(0x10230, kPattern, 1));
+    EXPECT_EQ(1, cVexoReadBlockByte(0x10230, round.read + 24, 4));
+    round.traps = SimTrapCount() - trapsBefore;
+    SimSetTrapBatching(1);
+    round.trace = TakeTrace();
+    return round;
+}
+
+void TransfersAreTheSameWithTrapBatchingOnAndOff() {
+    const TransferRound single = RoundWithTrapBatching(false);
+    const TransferRound batched = RoundWithTrapBatching(true);
+    EXPECT_BYTES_EQ(single.read, batched.read, sizeof single.read);
+    EXPECT_EQ(single.trace.size(), batched.trace.size());
+    if (single.trace.size() == batched.trace.size() && !single.trace.empty()) {
+        EXPECT_BYTES_EQ(single.trace.data(), batched.trace.data(),
+                        single.trace.size() * sizeof(SimTraceEvent));
+    }
+    EXPECT_EQ(single.trace.size(), single.traps);  // one trap per port instruction
+    EXPECT_TRUE(batched.traps <= single.traps);
+    const std::uint8_t expected[sizeof single.read] = {
+        0x00, 0x10, 0x21, 0x32, 0x43, 0x54, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,  // external
+        0x00, 0x00, 0x10, 0x21, 0x32, 0x43, 0x54, 0x65,                          // internal
+        0x10, 0x21, 0x32, 0x43};                                                 // I/O range 2
+    EXPECT_BYTES_EQ(expected, single.read, sizeof expected);
+}
+
 void AfterCloseEveryExportFails() {
     EXPECT_EQ(1, cVexoClose());
     std::uint8_t bytes[4] = {};
@@ -267,6 +312,8 @@ const win_test::Case kCases[] = {
     {"reads at the end of the external window stay inside",
      ReadsAtTheEndOfTheExternalWindowStayInside},
     {"refused transfers touch nothing", RefusedTransfersTouchNothing},
+    {"transfers are the same with trap batching on and off",
+     TransfersAreTheSameWithTrapBatchingOnAndOff},
     {"after close every export fails", AfterCloseEveryExportFails},
 };
 
