@@ -85,6 +85,10 @@ std::uint8_t PortRead8(std::uint16_t) {
     return 0xFF;
 }
 
+void PortReadRun8(std::uint16_t, int count) {
+    counts.portReads += count;
+}
+
 std::uint16_t PortRead16(std::uint16_t) {
     ++counts.portReads;
     return 0xFFFF;

@@ -8,11 +8,8 @@
 namespace vexo {
 
 void BoardContext::AccessPause() {
-    // The pause is the time its port reads take; the values read mean nothing. Unrolled so that
-    // the library adds little more than the call to each read.
-    const auto port = static_cast<std::uint16_t>(io1Base);
-#pragma GCC unroll 10
-    for (int i = 0; i < map::kPauseReads; ++i) platform::PortRead8(port);
+    // The pause is the time its port reads take; the values read mean nothing.
+    platform::PortReadRun8(static_cast<std::uint16_t>(io1Base), map::kPauseReads);
 }
 
 bool BoardContext::AcceptsStart(std::uint32_t address) {

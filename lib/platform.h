@@ -63,6 +63,11 @@ void PortWrite8(std::uint16_t port, std::uint8_t value);
 void PortWrite16(std::uint16_t port, std::uint16_t value);
 void PortWrite32(std::uint16_t port, std::uint32_t value);
 
+// `count` 8-bit reads of `port` in a row, the values discarded: the bus cycles of `count` calls
+// of PortRead8, with nothing in between. The real build issues them as one straight run of in
+// instructions, which an emulator that traps port instructions can take in one trap.
+void PortReadRun8(std::uint16_t port, int count);
+
 // --- memory windows -----------------------------------------------------------------------
 // `address` is a 32-bit process-linear address inside a window the driver returned (codes 6
 // and 7). Each call is exactly one access of the stated width at exactly that address, never

@@ -64,6 +64,13 @@ std::uint8_t PortRead8(std::uint16_t port) {
     return value;
 }
 
+void PortReadRun8(std::uint16_t port, int count) {
+    for (; count >= 50; count -= 50) {
+        asm volatile(".rept 50\n\tinb %w0, %%al\n\t.endr" : : "d"(port) : "eax");
+    }
+    for (; count > 0; --count) asm volatile("inb %w0, %%al" : : "d"(port) : "eax");
+}
+
 std::uint16_t PortRead16(std::uint16_t port) {
     std::uint16_t value;
     asm volatile("inw %w1, %w0" : "=a"(value) : "Nd"(port));

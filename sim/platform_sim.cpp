@@ -179,6 +179,9 @@ void CloseKey(RegistryKey key) {
 std::uint8_t PortRead8(std::uint16_t port) {
     return static_cast<std::uint8_t>(PortRead(port, 8));
 }
+void PortReadRun8(std::uint16_t port, int count) {
+    for (int i = 0; i < count; ++i) PortRead(port, 8);
+}
 std::uint16_t PortRead16(std::uint16_t port) {
     return static_cast<std::uint16_t>(PortRead(port, 16));
 }
