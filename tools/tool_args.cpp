@@ -483,4 +483,8 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
     return true;
 }
 
+void PrintVersion(std::FILE* out) {
+    std::fprintf(out, "vexotool %s\n", VEXO_KIT_VERSION);
+}
+
 }  // namespace vexotool

@@ -53,4 +53,7 @@ bool ParseNumber(const char* text, std::uint32_t* value);
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);
 
+// "vexotool 1.0.0": the kit's version.
+void PrintVersion(std::FILE* out);
+
 }  // namespace vexotool

@@ -20,10 +20,6 @@
 #include "tool_args.h"
 #include "transfer.h"
 
-#ifndef VEXO_KIT_VERSION
-#define VEXO_KIT_VERSION "development"
-#endif
-
 namespace vexotool {
 namespace {
 
@@ -398,7 +394,7 @@ int RunCommand(Session& session, const Command& command) {
             PrintHelp(session.out, command.helpTopic);
             return kExitSuccess;
         case CommandKind::Version:
-            std::fprintf(session.out, "vexotool %s\n", VEXO_KIT_VERSION);
+            PrintVersion(session.out);
             return kExitSuccess;
         case CommandKind::Info:
             return Info(session);
