@@ -130,7 +130,7 @@ int ConfigPortAmong(std::uint32_t port, std::uint32_t bytes) {
 
 // I/O bases the library accepted although they cannot be right: a base no 16-bit port number
 // holds, and a base that sends a set-up write of cVexoOpen into the PCI configuration ports,
-// where it changes which configuration register the next access selects.
+// where it changes the configuration address or writes some device's configuration register.
 void WarnAboutIoBases(std::FILE* err, const DeviceInfo& info) {
     const std::uint32_t bases[2] = {info.io1Base, info.io2Base};
     const char* names[2] = {"I/O range 1", "I/O range 2"};
