@@ -6,6 +6,7 @@
 #include "driver_protocol.h"
 #include "pci_config.h"
 #include "pci_scan.h"
+#include "set_up_registers.h"
 
 namespace vexo {
 namespace {
@@ -77,9 +78,11 @@ std::uint16_t Port(std::uint32_t base, std::uint32_t offset) {
 }
 
 void WriteSetUpRegisters(const BoardContext& board) {
-    platform::PortWrite32(Port(board.io1Base, 0xC4), 0x0000000Eu);
-    platform::PortWrite32(Port(board.io2Base, 0x00), 0x6B19D4A7u);
-    platform::PortWrite32(Port(board.io2Base, 0x10), 0x00018000u);
+    for (const set_up::SetUpWrite& write : set_up::kWrites) {
+        const std::uint32_t base =
+            write.range == set_up::IoRange::First ? board.io1Base : board.io2Base;
+        platform::PortWrite32(Port(base, write.offset), write.value);
+    }
 }
 
 }  // namespace

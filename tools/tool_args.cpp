@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "binary_file.h"
 #include "board_map.h"
 
 #ifndef VEXO_KIT_VERSION
@@ -11,35 +12,57 @@
 namespace vexotool {
 namespace {
 
+// The options a command takes; any other is refused.
+enum Option : unsigned { kNoOptions = 0, kWidth = 1, kRange = 2, kFull = 4 };
+
 struct CommandEntry {
     const char* name;
     CommandKind kind;
+    unsigned options;
     const char* synopsis;
     const char* summary;
     const char* help;
 };
 
 const CommandEntry kCommands[] = {
-    {"info", CommandKind::Info, "info", "the card's identity and base addresses",
+    {"info", CommandKind::Info, kNoOptions, "info", "the card's identity and base addresses",
      "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
      "information word, the first word of the driver's PCI configuration reply, and the four\n"
-     "base addresses with where each came from (the registry or the card's own register).\n"},
-    {"map", CommandKind::Map, "map", "the board address map with this card's ports",
+     "base addresses with where each came from (the registry or the card's own register).\n"
+     "Warns about an I/O base that cannot be right.\n"},
+    {"map", CommandKind::Map, kNoOptions, "map", "the board address map with this card's ports",
      "Prints the board address map: which board addresses reach internal memory, external\n"
      "memory and the two I/O ranges, with this card's port numbers and the window offsets.\n"},
-    {"read", CommandKind::Read, "read ADDR COUNT [--width 8|16|32]", "read elements and print them",
+    {"config", CommandKind::Config, kNoOptions, "config", "the card's PCI configuration space",
+     "Finds the card on the PCI bus the way the library does and prints its 256 bytes of PCI\n"
+     "configuration space: the header decoded (identity, command and status bits, revision,\n"
+     "class code, header type, base address registers with their flag bits, interrupt line\n"
+     "and pin), then every byte in hex, 16 a line.\n"},
+    {"read", CommandKind::Read, kWidth, "read ADDR COUNT [--width 8|16|32]",
+     "read elements and print them",
      "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
      "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n"},
-    {"write", CommandKind::Write, "write ADDR VALUE... [--width 8|16|32]", "write elements",
+    {"write", CommandKind::Write, kWidth, "write ADDR VALUE... [--width 8|16|32]", "write elements",
      "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
      "address ADDR on. Every value must fit the width.\n"},
-    {"dump", CommandKind::Dump, "dump ADDR LENGTH", "bytes in hex and ASCII",
+    {"dump", CommandKind::Dump, kNoOptions, "dump ADDR LENGTH", "bytes in hex and ASCII",
      "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a line.\n"},
-    {"fill", CommandKind::Fill, "fill ADDR COUNT VALUE [--width 8|16|32]",
+    {"fill", CommandKind::Fill, kWidth, "fill ADDR COUNT VALUE [--width 8|16|32]",
      "write one value into many elements",
      "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR.\n"},
-    {"memtest", CommandKind::MemTest, "memtest internal|external [--range ADDR LENGTH] [--full]",
-     "write and verify test patterns",
+    {"save", CommandKind::Save, kWidth, "save ADDR LENGTH FILE [--width 8|16|32]",
+     "copy memory into a binary file",
+     "Reads LENGTH bytes from board address ADDR and writes them to FILE, replacing it. The\n"
+     "file is written only once every byte has been read. Elements are 32-bit when ADDR and\n"
+     "LENGTH are multiples of 4, else 8-bit, unless --width says otherwise (LENGTH must then\n"
+     "be a multiple of the width).\n"},
+    {"load", CommandKind::Load, kWidth, "load ADDR FILE [--width 8|16|32]",
+     "copy a binary file into memory",
+     "Writes the whole of FILE from board address ADDR on; the file's size is the length.\n"
+     "Elements are 32-bit when ADDR and the size are multiples of 4, else 8-bit, unless\n"
+     "--width says otherwise (the size must then be a multiple of the width).\n"},
+    {"memtest", CommandKind::MemTest, kRange | kFull,
+     "memtest internal|external [--range ADDR LENGTH] [--full]", "write and verify test patterns",
      "Writes and verifies test patterns and says what failed where; the memory's contents are\n"
      "lost. Every test checks the data lines (walking ones and zeros) and the byte lanes\n"
      "(8- and 16-bit writes merged into one word) at the first word, then:\n"
@@ -50,8 +73,8 @@ const CommandEntry kCommands[] = {
      "                           external word costs about a hundred bus accesses);\n"
      "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
      "                           of 4, inside one internal block or the external memory).\n"},
-    {"help", CommandKind::Help, "help [COMMAND]", "this overview, or one command's help",
-     "Prints the overview or one command's help.\n"},
+    {"help", CommandKind::Help, kNoOptions, "help [COMMAND]",
+     "this overview, or one command's help", "Prints the overview or one command's help.\n"},
 };
 
 const CommandEntry* FindCommand(const std::string& name) {
@@ -73,10 +96,22 @@ std::string Hex(std::uint32_t value) {
 struct Arguments {
     std::vector<std::string> positional;
     bool help = false;
-    bool full = false;
-    std::string width;               // text after --width, empty when not given
+    unsigned given = kNoOptions;     // the options that were given
+    std::string width;               // text after --width
     std::vector<std::string> range;  // the two texts after --range
 };
+
+bool IsHelpOption(const std::string& word) {
+    // "/?" for those used to Windows' own commands.
+    return word == "--help" || word == "-h" || word == "/?";
+}
+
+Option OptionNamed(const std::string& word) {
+    if (word == "--width") return kWidth;
+    if (word == "--range") return kRange;
+    if (word == "--full") return kFull;
+    return kNoOptions;
+}
 
 std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, int needed,
                        std::vector<std::string>* into) {
@@ -90,23 +125,27 @@ std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, in
     return "";
 }
 
+// Options the command does not take are refused rather than ignored, and so is an option given
+// twice: either would leave the user believing something took effect that did not.
 std::string SortArguments(const CommandEntry& entry, const std::vector<std::string>& words,
                           Arguments* args) {
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word == "--help" || word == "-h") {
+        const Option option = OptionNamed(word);
+        if (IsHelpOption(word)) {
             args->help = true;
-        } else if (word == "--width" && entry.kind != CommandKind::Dump &&
-                   entry.kind != CommandKind::MemTest) {
-            std::vector<std::string> value;
-            const std::string error = TakeOption(words, &i, 1, &value);
+        } else if (option != kNoOptions && (entry.options & option) != 0) {
+            if ((args->given & option) != 0) return word + " is given twice";
+            args->given |= option;
+            std::string error;
+            if (option == kWidth) {
+                std::vector<std::string> value;
+                error = TakeOption(words, &i, 1, &value);
+                if (error.empty()) args->width = value[0];
+            } else if (option == kRange) {
+                error = TakeOption(words, &i, 2, &args->range);
+            }
             if (!error.empty()) return error;
-            args->width = value[0];
-        } else if (word == "--range" && entry.kind == CommandKind::MemTest) {
-            const std::string error = TakeOption(words, &i, 2, &args->range);
-            if (!error.empty()) return error;
-        } else if (word == "--full" && entry.kind == CommandKind::MemTest) {
-            args->full = true;
         } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
             return std::string(entry.name) + " has no option " + word;
         } else {
@@ -116,8 +155,13 @@ std::string SortArguments(const CommandEntry& entry, const std::vector<std::stri
     return "";
 }
 
-std::string ParseWidth(const std::string& text, unsigned* width) {
-    if (text.empty()) return "";
+// The width --width asks for; without it, `byDefault`.
+std::string ParseWidth(const Arguments& args, unsigned byDefault, unsigned* width) {
+    if ((args.given & kWidth) == 0) {
+        *width = byDefault;
+        return "";
+    }
+    const std::string& text = args.width;
     if (text == "8")
         *width = 1;
     else if (text == "16")
@@ -203,7 +247,7 @@ std::string ParseMemTest(const CommandEntry& entry, const Arguments& args, Comma
         return "memtest tests 'internal' or 'external' memory, not '" + which + "'";
     }
     command->external = which == "external";
-    command->full = args.full;
+    command->full = (args.given & kFull) != 0;
     if (args.range.empty()) return "";
     command->ranged = true;
     error = ParseNumberArgument(args.range[0], &command->address);
@@ -213,7 +257,7 @@ std::string ParseMemTest(const CommandEntry& entry, const Arguments& args, Comma
 }
 
 std::string ParseTransfer(const CommandEntry& entry, const Arguments& args, Command* command) {
-    std::string error = ParseWidth(args.width, &command->width);
+    std::string error = ParseWidth(args, 1, &command->width);
     if (!error.empty()) return error;
     switch (entry.kind) {
         case CommandKind::Read:
@@ -248,22 +292,92 @@ std::string ParseTransfer(const CommandEntry& entry, const Arguments& args, Comm
     return CheckTransfer(command->address, command->count, command->width);
 }
 
+// Save and load move whole words where they can: on a card each element costs the same bus
+// pauses whatever its width.
+unsigned DefaultFileWidth(std::uint32_t address, std::uint64_t length) {
+    return address % 4 == 0 && length % 4 == 0 ? 4 : 1;
+}
+
+// `length` bytes from the command's address as elements of the chosen width, checked like any
+// transfer: first as bytes, so that a length running past its area is told in bytes, then as
+// elements.
+std::string SetFileTransfer(const Arguments& args, std::uint64_t length, const std::string& what,
+                            Command* command) {
+    if (length > kExternalSize) {
+        return what + " of " + std::to_string(length) + " bytes is larger than any area of the " +
+               "board address map";
+    }
+    const auto bytes = static_cast<std::uint32_t>(length);
+    std::string error = CheckTransfer(command->address, bytes, 1);
+    if (!error.empty()) return error;
+    error = ParseWidth(args, DefaultFileWidth(command->address, length), &command->width);
+    if (!error.empty()) return error;
+    if (bytes % command->width != 0) {
+        return what + " of " + std::to_string(bytes) + " bytes is not a whole number of " +
+               std::to_string(command->width * 8) + "-bit elements";
+    }
+    command->count = bytes / command->width;
+    return CheckTransfer(command->address, command->count, command->width);
+}
+
+std::string ParseSave(const CommandEntry& entry, const Arguments& args, Command* command) {
+    std::string error = ExpectPositionals(entry, args, 3, 3);
+    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
+    std::uint32_t length = 0;
+    if (error.empty()) error = ParseNumberArgument(args.positional[1], &length);
+    if (!error.empty()) return error;
+    if (length == 0) return "the length must be at least 1";
+    command->file = args.positional[2];
+    return SetFileTransfer(args, length, "a length", command);
+}
+
+// The file is sized here, with the rest of the line, so that a missing or unsuitable file
+// writes nothing to the card.
+std::string ParseLoad(const CommandEntry& entry, const Arguments& args, Command* command) {
+    std::string error = ExpectPositionals(entry, args, 2, 2);
+    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
+    if (!error.empty()) return error;
+    command->file = args.positional[1];
+    std::uint64_t size = 0;
+    if (!FileSize(command->file, &size, &error)) return error;
+    if (size == 0) return "'" + command->file + "' is empty: there is nothing to load";
+    return SetFileTransfer(args, size, "'" + command->file + "'", command);
+}
+
+// "help" itself, "--help" and "/?" (optionally naming a command), and "--version".
+bool ParseHelpOrVersion(const std::vector<std::string>& words, Command* command,
+                        std::string* error) {
+    const std::string& name = words[0];
+    if (name == "--version") {
+        command->kind = CommandKind::Version;
+        if (words.size() > 1) *error = "usage: vexotool --version";
+        return true;
+    }
+    if (!IsHelpOption(name) && name != "help") return false;
+    command->kind = CommandKind::Help;
+    if (words.size() > 2) {
+        *error = "usage: vexotool help [COMMAND]";
+        return true;
+    }
+    if (words.size() == 2) {
+        // "help --help" asks for help on help.
+        command->helpTopic = IsHelpOption(words[1]) ? "help" : words[1];
+        if (FindCommand(command->helpTopic) == nullptr) {
+            *error = "no command '" + command->helpTopic + "' (vexotool --help lists them)";
+        }
+    }
+    return true;
+}
+
 std::string ParseCommand(const std::vector<std::string>& words, Command* command) {
     if (words.empty()) return "an empty command next to '+'";
     const std::string& name = words[0];
-    if (name == "--help" || name == "-h" || name == "help") {
-        command->kind = CommandKind::Help;
-        if (words.size() > 2) return "usage: vexotool help [COMMAND]";
-        if (words.size() == 2) command->helpTopic = words[1];
-        if (!command->helpTopic.empty() && FindCommand(command->helpTopic) == nullptr) {
-            return "no command '" + command->helpTopic + "' (vexotool --help lists them)";
-        }
-        return "";
-    }
+    std::string error;
+    if (ParseHelpOrVersion(words, command, &error)) return error;
     const CommandEntry* entry = FindCommand(name);
     if (entry == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
     Arguments args;
-    std::string error = SortArguments(*entry, words, &args);
+    error = SortArguments(*entry, words, &args);
     if (!error.empty()) return error;
     if (args.help) {
         command->kind = CommandKind::Help;
@@ -274,9 +388,14 @@ std::string ParseCommand(const std::vector<std::string>& words, Command* command
     switch (entry->kind) {
         case CommandKind::Info:
         case CommandKind::Map:
+        case CommandKind::Config:
             return ExpectPositionals(*entry, args, 0, 0);
         case CommandKind::MemTest:
             return ParseMemTest(*entry, args, command);
+        case CommandKind::Save:
+            return ParseSave(*entry, args, command);
+        case CommandKind::Load:
+            return ParseLoad(*entry, args, command);
         default:
             return ParseTransfer(*entry, args, command);
     }
@@ -357,9 +476,15 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
     std::fprintf(out,
                  "\nNumbers are decimal, or hex after 0x. Addresses are board addresses: see\n"
                  "'vexotool map'. Commands joined by '+' run in order on one opening of the card\n"
-                 "and stop at the first failure. 'vexotool help COMMAND' tells more.\n"
-                 "Exit codes: 0 success, 1 a check or transfer failed, 2 bad usage.\n");
+                 "and stop at the first failure. 'vexotool help COMMAND' (or 'COMMAND --help',\n"
+                 "'COMMAND /?') tells more; 'vexotool --version' prints the kit's version.\n"
+                 "Exit codes: 0 success, 1 the card cannot be opened, a check, a transfer or a\n"
+                 "file failed; 2 bad usage or a file to load that cannot be read.\n");
     return true;
+}
+
+void PrintVersion(std::FILE* out) {
+    std::fprintf(out, "vexotool %s\n", VEXO_KIT_VERSION);
 }
 
 }  // namespace vexotool

@@ -9,15 +9,30 @@
 
 namespace vexotool {
 
-enum class CommandKind { Help, Info, Map, Read, Write, Dump, Fill, MemTest };
+enum class CommandKind {
+    Help,
+    Version,
+    Info,
+    Map,
+    Config,
+    Read,
+    Write,
+    Dump,
+    Fill,
+    Save,
+    Load,
+    MemTest
+};
 
 struct Command {
     CommandKind kind = CommandKind::Help;
     std::string text;       // the command's words as given, for headings
     std::string helpTopic;  // Help: the command asked about; empty for the overview
     std::uint32_t address = 0;
-    std::uint32_t count = 0;  // Read, Fill: elements; Dump: bytes; MemTest with a range: bytes
+    std::uint32_t count = 0;  // Read, Fill, Save, Load: elements; Dump: bytes; MemTest with a
+                              // range: bytes
     unsigned width = 1;       // bytes per element: 1, 2 or 4
+    std::string file;         // Save: the file to write; Load: the file to read
     std::vector<std::uint32_t> values;  // Write: the elements; Fill: the one value
     bool external = false;              // MemTest: which memory
     bool full = false;                  // MemTest: every word rather than the quick test
@@ -37,5 +52,8 @@ bool ParseNumber(const char* text, std::uint32_t* value);
 
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);
+
+// "vexotool 1.0.0": the kit's version.
+void PrintVersion(std::FILE* out);
 
 }  // namespace vexotool

@@ -1,5 +1,6 @@
 #include "transfer.h"
 
+#include <algorithm>
 #include <csignal>
 
 #include "tool_platform.h"
@@ -16,15 +17,19 @@ constexpr double kQuietSeconds = 0.5;  // no line for work that ends sooner
 constexpr double kRedrawSeconds = 0.25;
 constexpr std::size_t kProgressWidth = 78;  // columns the line and its wiping cover
 
+// An estimate made over a stall can be absurdly long; it is shown as it comes, up to what 64 bits
+// of seconds hold.
+constexpr double kLongestDuration = 9.0e18;
+
 std::string Duration(double seconds) {
-    const long whole = static_cast<long>(seconds + 0.5);
-    char text[32];
+    const long long whole = static_cast<long long>(std::min(seconds, kLongestDuration) + 0.5);
+    char text[48];
     if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%ldh%02ldm", whole / 3600, whole / 60 % 60);
+        std::snprintf(text, sizeof text, "%lldh%02lldm", whole / 3600, whole / 60 % 60);
     } else if (whole >= 60) {
-        std::snprintf(text, sizeof text, "%ldm%02lds", whole / 60, whole % 60);
+        std::snprintf(text, sizeof text, "%lldm%02llds", whole / 60, whole % 60);
     } else {
-        std::snprintf(text, sizeof text, "%lds", whole);
+        std::snprintf(text, sizeof text, "%llds", whole);
     }
     return text;
 }
@@ -34,6 +39,13 @@ std::string Duration(double seconds) {
 void PutOnConsole(std::FILE* console, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), console);
     std::fflush(console);
+}
+
+// What snprintf put into `text`: its result counts what would have been written had the buffer
+// been large enough, and is negative on an encoding error.
+std::string Written(const char* text, std::size_t size, int result) {
+    if (result < 0) return "";
+    return std::string(text, std::min(static_cast<std::size_t>(result), size - 1));
 }
 
 void DrawProgress(Progress& progress, double now) {
@@ -97,12 +109,12 @@ std::string FormatProgressLine(const std::string& label, std::uint64_t done, std
     int length = std::snprintf(text, sizeof text, "%s: %llu/%llu %s (%u%%)", label.c_str(),
                                static_cast<unsigned long long>(done),
                                static_cast<unsigned long long>(total), unit, percent);
-    std::string line(text, static_cast<std::size_t>(length));
+    const std::string line = Written(text, sizeof text, length);
     if (done == 0 || elapsedSeconds <= 0) return line;
     const double rate = done / elapsedSeconds;
     length = std::snprintf(text, sizeof text, ", %.0f/s, %s left", rate,
                            Duration((total - done) / rate).c_str());
-    return line + std::string(text, static_cast<std::size_t>(length));
+    return line + Written(text, sizeof text, length);
 }
 
 Progress StartProgress(std::FILE* err, const std::string& label, std::uint64_t total,

@@ -1,16 +1,22 @@
 #include "vexotool_commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "VexoDLL.h"
+#include "binary_file.h"
 #include "board_key.h"
 #include "board_map.h"
+#include "config_space.h"
 #include "diagnose.h"
 #include "memtest.h"
+#include "pci_config.h"
+#include "pci_scan.h"
 #include "platform.h"
+#include "set_up_registers.h"
 #include "tool_args.h"
 #include "transfer.h"
 
@@ -60,25 +66,98 @@ bool Finished(Session& session, const char* what, const TransferResult& result,
 
 // --- info ---------------------------------------------------------------------------------
 
-// One 32-bit value of the board configuration key, read the way the library reads it; false when
-// the key or the value cannot be read.
-bool ReadBoardKeyValue(const char* name, std::uint32_t* value) {
-    namespace platform = vexo::platform;
+namespace platform = vexo::platform;
+
+// What the library made of one value of the board configuration key.
+enum class RegistryBase { Used, NoKey, NoValue, Zero, TooLarge };
+
+// The library offers four bytes for a value and takes the card's register when the query fails.
+// A failed query is told apart here by offering more room than any value of the Windows 9x
+// registry can hold (about 16 KB): a value that fits that is there, only too large.
+bool ValueLargerThanAWord(platform::RegistryKey key, const char* name) {
+    constexpr std::uint32_t kRoomForAnyValue = 64 * 1024;
+    std::vector<std::uint8_t> data(kRoomForAnyValue);
+    return platform::QueryValue(key, name, data.data(), kRoomForAnyValue);
+}
+
+// One value read the way the library reads it (a shorter value fills the low bytes).
+RegistryBase ReadRegistryBase(const char* name) {
     platform::RegistryKey key = 0;
-    if (!platform::OpenMachineKey(vexo::board_key::kPath, &key)) return false;
+    if (!platform::OpenMachineKey(vexo::board_key::kPath, &key)) return RegistryBase::NoKey;
     std::uint32_t data = 0;
-    const bool read = platform::QueryValue(key, name, &data, sizeof data);
+    RegistryBase result = RegistryBase::Used;
+    if (!platform::QueryValue(key, name, &data, sizeof data)) {
+        result = ValueLargerThanAWord(key, name) ? RegistryBase::TooLarge : RegistryBase::NoValue;
+    } else if (data == 0) {
+        result = RegistryBase::Zero;
+    }
     platform::CloseKey(key);
-    if (read) *value = data;
-    return read;
+    return result;
 }
 
 std::string BaseSource(const char* valueName, const char* bar) {
-    std::uint32_t value = 0;
-    if (ReadBoardKeyValue(valueName, &value) && value != 0) {
-        return std::string("registry ") + valueName;
+    const char* why = "";
+    switch (ReadRegistryBase(valueName)) {
+        case RegistryBase::Used:
+            return std::string("registry ") + valueName;
+        case RegistryBase::NoKey:
+            why = "no board configuration key";
+            break;
+        case RegistryBase::NoValue:
+            why = "no registry value";
+            break;
+        case RegistryBase::Zero:
+            why = "registry value is 0";
+            break;
+        case RegistryBase::TooLarge:
+            why = "registry value is larger than 4 bytes";
+            break;
     }
-    return std::string("card register ") + bar + " (no registry value)";
+    return std::string("card register ") + bar + " (" + why + ")";
+}
+
+// The first port of `bytes` ports from `port`, ports wrapping at 16 bits as the library's do,
+// that is a PCI configuration port (0xCF8-0xCFF); -1 when none is.
+int ConfigPortAmong(std::uint32_t port, std::uint32_t bytes) {
+    for (std::uint32_t i = 0; i < bytes; ++i) {
+        const std::uint32_t at = (port + i) & 0xFFFF;
+        if (at >= vexo::pci::kConfigAddressPort && at <= vexo::pci::kConfigDataPort + 3u) {
+            return static_cast<int>(at);
+        }
+    }
+    return -1;
+}
+
+// I/O bases the library accepted although they cannot be right: a base no 16-bit port number
+// holds, and a base that sends a set-up write of cVexoOpen into the PCI configuration ports,
+// where it changes the configuration address or writes some device's configuration register.
+void WarnAboutIoBases(std::FILE* err, const DeviceInfo& info) {
+    const std::uint32_t bases[2] = {info.io1Base, info.io2Base};
+    const char* names[2] = {"I/O range 1", "I/O range 2"};
+    for (int range = 0; range < 2; ++range) {
+        if (bases[range] == 0xFFFFFFFFu) {
+            std::fprintf(err,
+                         "vexotool: warning: the %s base is 0xFFFFFFFF, all ones: what a register "
+                         "reads that nothing answers, not a port\n",
+                         names[range]);
+        } else if (bases[range] > 0xFFFF) {
+            std::fprintf(err,
+                         "vexotool: warning: the %s base 0x%08X is no port number (ports end at "
+                         "0xFFFF); the library uses its low 16 bits\n",
+                         names[range], static_cast<unsigned>(bases[range]));
+        }
+    }
+    for (const vexo::set_up::SetUpWrite& write : vexo::set_up::kWrites) {
+        const int range = write.range == vexo::set_up::IoRange::First ? 0 : 1;
+        const std::uint32_t port = (bases[range] + write.offset) & 0xFFFF;
+        const int hit = ConfigPortAmong(port, vexo::set_up::kWriteBytes);
+        if (hit < 0) continue;
+        std::fprintf(err,
+                     "vexotool: warning: with the %s base at 0x%04X, the set-up write at offset "
+                     "0x%02X goes to port 0x%04X, into the PCI configuration ports 0xCF8-0xCFF\n",
+                     names[range], static_cast<unsigned>(bases[range] & 0xFFFF),
+                     static_cast<unsigned>(write.offset), static_cast<unsigned>(port));
+    }
 }
 
 int Info(Session& session) {
@@ -112,6 +191,27 @@ int Info(Session& session) {
                      static_cast<unsigned>(base.value),
                      BaseSource(base.valueName, base.bar).c_str());
     }
+    WarnAboutIoBases(session.err, info);
+    return kExitSuccess;
+}
+
+// --- config -------------------------------------------------------------------------------
+
+// Read through the library's own scan and configuration accesses, so that the card shown is the
+// one the library configured.
+int Config(Session& session) {
+    if (!OpenCard(session)) return kExitFailed;
+    vexo::pci::CardLocation card = {};
+    if (!vexo::pci::ScanForBoard(&card)) {
+        std::fprintf(session.err, "vexotool: config: no card answers on the PCI bus\n");
+        return kExitFailed;
+    }
+    std::uint8_t space[kConfigSpaceSize];
+    for (std::uint32_t reg = 0; reg < kConfigSpaceSize; reg += 4) {
+        const std::uint32_t word = vexo::pci::ReadConfig(card, reg);
+        for (unsigned b = 0; b < 4; ++b) space[reg + b] = word >> (8 * b) & 0xFF;
+    }
+    PrintConfigSpace(session.out, card.bus, card.device, vexo::pci::kCardFunction, space);
     return kExitSuccess;
 }
 
@@ -242,15 +342,66 @@ int Write(Session& session, const Command& command, const char* what) {
     return kExitSuccess;
 }
 
+// --- save, load ---------------------------------------------------------------------------
+
+// The file is written only once the whole length has been read: a failed or stopped read leaves
+// an existing file as it was.
+int Save(Session& session, const Command& command) {
+    if (!OpenCard(session)) return kExitFailed;
+    std::vector<std::uint8_t> bytes;
+    if (!ReadInto(session, "save", command, &bytes)) return kExitFailed;
+    std::string error;
+    if (!WriteWholeFile(command.file, bytes, &error)) {
+        std::fprintf(session.err, "vexotool: save: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(session.out, "save: %u bytes from 0x%08X to %s (%s elements)\n",
+                 static_cast<unsigned>(bytes.size()), static_cast<unsigned>(command.address),
+                 command.file.c_str(), WidthName(command.width));
+    return kExitSuccess;
+}
+
+int Load(Session& session, const Command& command) {
+    if (!OpenCard(session)) return kExitFailed;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(command.file, std::uint64_t{command.count} * command.width, &bytes,
+                       &error)) {
+        std::fprintf(session.err, "vexotool: load: %s; nothing was written\n", error.c_str());
+        return kExitFailed;
+    }
+    Progress progress = StartProgress(session.err, "load", command.count, "elements");
+    const TransferResult result = WriteElements(LibraryAccess(), command.address, bytes.data(),
+                                                command.count, command.width, progress);
+    EndProgress(progress);
+    if (!Finished(session, "load", result, command.address, command.count, command.width)) {
+        return kExitFailed;
+    }
+    std::fprintf(session.out, "load: %u bytes from %s to 0x%08X (%s elements)\n",
+                 static_cast<unsigned>(bytes.size()), command.file.c_str(),
+                 static_cast<unsigned>(command.address), WidthName(command.width));
+    return kExitSuccess;
+}
+
+// Help and the version are the only commands that do without the card.
+bool NeedsCard(const Command& command) {
+    return command.kind != CommandKind::Help && command.kind != CommandKind::Version;
+}
+
 int RunCommand(Session& session, const Command& command) {
     switch (command.kind) {
         case CommandKind::Help:
             PrintHelp(session.out, command.helpTopic);
             return kExitSuccess;
+        case CommandKind::Version:
+            PrintVersion(session.out);
+            return kExitSuccess;
         case CommandKind::Info:
             return Info(session);
         case CommandKind::Map:
             return Map(session);
+        case CommandKind::Config:
+            return Config(session);
         case CommandKind::Read:
             return Read(session, command);
         case CommandKind::Dump:
@@ -259,6 +410,10 @@ int RunCommand(Session& session, const Command& command) {
             return Write(session, command, "write");
         case CommandKind::Fill:
             return Write(session, command, "fill");
+        case CommandKind::Save:
+            return Save(session, command);
+        case CommandKind::Load:
+            return Load(session, command);
         case CommandKind::MemTest:
             if (!OpenCard(session)) return kExitFailed;
             return RunMemTest(command, LibraryAccess(), session.out, session.err);
@@ -275,6 +430,10 @@ int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return kExitUsage;
     }
     Session session{out, err};
+    // A line that fails to open the card prints nothing on `out`, not even a first heading.
+    if (std::any_of(line.commands.begin(), line.commands.end(), NeedsCard) && !OpenCard(session)) {
+        return kExitFailed;
+    }
     int status = kExitSuccess;
     for (std::size_t i = 0; i < line.commands.size() && status == kExitSuccess; ++i) {
         if (i > 0 && StopRequested()) {

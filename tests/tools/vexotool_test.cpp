@@ -2,7 +2,10 @@
 // diagnoses when the card cannot be opened, and the memory test's reports on faulty memory.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -152,12 +155,91 @@ TEST_F(OnCard, ChainedCommandsShareOneOpening) {
     EXPECT_EQ(CountOps(machine.board, Op::DriverOpen), 1);
 }
 
-TEST_F(OnCard, ChainStopsAtTheFirstFailure) {
+TEST_F(OnCard, ChainThatCannotOpenTheCardPrintsNothingOnTheOutput) {
     machine.board.driver.present = false;
-    const ToolRun run = Tool({"info", "+", "write", "0x8000", "1"});
+    const ToolRun run = Tool({"help", "+", "info", "+", "write", "0x8000", "1"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "> vexotool info\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(FirstLine(run.err),
+              "vexotool: cannot open the card: the driver \\\\.\\VexoLite.vxd cannot be opened");
     EXPECT_EQ(CountOps(machine.board, Op::WindowStore), 0);
+}
+
+TEST_F(OnCard, InfoSaysWhyARegistryValueWasNotUsed) {
+    machine.board.registry.SetString(vexo::board_key::kIntMemBase, "E9000000");
+    machine.board.registry.SetDword(vexo::board_key::kExtMemBase, 0);
+    machine.board.registry.values.erase(vexo::board_key::kIo1Base);
+    const ToolRun run = Tool({"info"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Has(run.out,
+                    "internal memory  0xE9800000  from card register BAR1 (registry value is "
+                    "larger than 4 bytes)"))
+        << run.out;
+    EXPECT_TRUE(
+        Has(run.out, "external memory  0xE8000000  from card register BAR0 (registry value is 0)"));
+    EXPECT_TRUE(
+        Has(run.out, "I/O range 1      0x0000D000  from card register BAR2 (no registry value)"));
+    EXPECT_TRUE(Has(run.out, "I/O range 2      0x0000C400  from registry Io2BaseAddress"));
+
+    machine.board.registry = {};
+    EXPECT_TRUE(Has(Tool({"info"}).out, "from card register BAR3 (no board configuration key)"));
+}
+
+TEST_F(OnCard, InfoWarnsAboutIoBasesThatCannotBeRight) {
+    // I/O range 2 at 0xCE8: the set-up write at offset 0x10 lands on the configuration address
+    // port.
+    machine.SetRegistryBases(0, 0, 0xFFFFFFFFu, 0x0CE8);
+    const ToolRun run = Tool({"info"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "vexotool: warning: the I/O range 1 base is 0xFFFFFFFF, all ones: what a register "
+              "reads that nothing answers, not a port\n"
+              "vexotool: warning: with the I/O range 2 base at 0x0CE8, the set-up write at offset "
+              "0x10 goes to port 0x0CF8, into the PCI configuration ports 0xCF8-0xCFF\n");
+
+    // A 32-bit write that straddles into the ports counts too: 0xC36 + 0xC4 = 0xCFA.
+    machine.SetRegistryBases(0, 0, 0x0C36, 0xC400);
+    EXPECT_TRUE(Has(Tool({"info"}).err,
+                    "I/O range 1 base at 0x0C36, the set-up write at offset "
+                    "0xC4 goes to port 0x0CFA"));
+    machine.SetRegistryBases(0, 0, 0xC000, 0xC400);
+    EXPECT_EQ(Tool({"info"}).err, "");
+}
+
+TEST_F(OnCard, ConfigDecodesTheHeaderAndDumpsAllOfIt) {
+    machine.board.registry = {};  // the card's power-on bases
+    vexo::sim::PciFunction& card = machine.Card();
+    card.other[0x08 / 4] = 0x11800003u;  // data acquisition controller, revision 3
+    card.other[0x2C / 4] = 0x000110CFu;  // subsystem
+    card.other[0x3C / 4] = 0x0000010Bu;  // pin A, line 11
+    card.bars[4] = 0xF000000Cu;          // 64-bit prefetchable memory above 4 GiB
+    card.bars[5] = 0x00000001u;
+    const ToolRun run = Tool({"config"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const char* line :
+         {"PCI configuration space at bus 2, device 5, function 1: VexoLite card\n",
+          "  vendor id        0x10CF\n  device id        0x2004\n",
+          "  command          0x0003  I/O+ Mem+ BusMaster- SpecCycle- MemWINV- VGASnoop- "
+          "ParErr- Stepping- SERR- FastB2B- DisINTx-\n",
+          "DEVSEL=fast\n", "  revision         0x03\n",
+          "  class code       0x118000  (base class 0x11, subclass 0x80, programming "
+          "interface 0x00)\n",
+          "  header type      0x00  (device layout, single function)\n",
+          "  BAR0             0xE8000008  memory at 0xE8000000 (32-bit, prefetchable)\n",
+          "  BAR1             0xE9800000  memory at 0xE9800000 (32-bit, non-prefetchable)\n",
+          "  BAR2             0x0000D001  I/O ports at 0xD000\n",
+          "  BAR3             0x0000D401  I/O ports at 0xD400\n",
+          "  BAR4             0xF000000C  memory at 0x00000001F0000000 (64-bit, prefetchable)\n",
+          "  BAR5             0x00000001  upper half of BAR4\n",
+          "  subsystem        vendor 0x10CF, device 0x0001\n",
+          "  expansion ROM    0x00000000  unused\n", "  interrupt        pin A routed to IRQ 11\n",
+          "00: cf 10 04 20 03 00 00 00 03 00 80 11 00 00 00 00\n"
+          "10: 08 00 00 e8 00 00 80 e9 01 d0 00 00 01 d4 00 00\n"
+          "20: 0c 00 00 f0 01 00 00 00 00 00 00 00 cf 10 01 00\n"
+          "30: 00 00 00 00 00 00 00 00 00 00 00 00 0b 01 00 00\n",
+          "f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"}) {
+        EXPECT_TRUE(Has(run.out, line)) << line << "\n" << run.out;
+    }
 }
 
 TEST_F(OnCard, CtrlCStopsLongWorkAndSaysHowFarItGot) {
@@ -168,6 +250,143 @@ TEST_F(OnCard, CtrlCStopsLongWorkAndSaysHowFarItGot) {
     EXPECT_EQ(run.err,
               "vexotool: fill stopped by Ctrl+C after 0 of 1000 elements (next 0x08000000)\n");
     EXPECT_EQ(Ext(0)[0], 0x00);
+}
+
+// --- save and load ---------------------------------------------------------------------------
+
+std::string TempPath(const char* name) {
+    return ::testing::TempDir() + name;
+}
+
+std::vector<std::uint8_t> FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return bytes;
+}
+
+class SaveLoad : public OnCard {
+  protected:
+    void TearDown() override {
+        std::remove(file.c_str());
+        OnCard::TearDown();
+    }
+    // One file per test: ctest runs the tests side by side.
+    const std::string file =
+        TempPath((std::string("vexotool_") +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin")
+                     .c_str());
+};
+
+TEST_F(SaveLoad, RoundTripInWordsWhenAlignedAndInBytesOtherwise) {
+    const std::vector<std::uint8_t> pattern = Pattern(1000);
+    std::memcpy(Ext(0x1000), pattern.data(), pattern.size());
+    ToolRun run = Tool({"save", "0x08001000", "1000", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "save: 1000 bytes from 0x08001000 to " + file + " (32-bit elements)\n");
+    EXPECT_EQ(FileBytes(file), pattern);
+
+    run = Tool({"load", "0x08002000", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "load: 1000 bytes from " + file + " to 0x08002000 (32-bit elements)\n");
+    EXPECT_EQ(std::memcmp(Ext(0x2000), pattern.data(), pattern.size()), 0);
+    EXPECT_EQ(Ext(0x2000)[1000], 0x00) << "wrote past the file's length";
+
+    std::memcpy(Int(0xC001), pattern.data(), 5);
+    run = Tool({"save", "0xC001", "5", file});
+    EXPECT_EQ(run.out, "save: 5 bytes from 0x0000C001 to " + file + " (8-bit elements)\n");
+    run = Tool({"load", "0x8003", file});
+    EXPECT_EQ(run.out, "load: 5 bytes from " + file + " to 0x00008003 (8-bit elements)\n");
+    EXPECT_EQ(std::memcmp(Int(0x8003), pattern.data(), 5), 0);
+
+    // The line is checked before anything runs: a load chained after a save into its file was
+    // sized for the file as it was, and writes nothing once the file has changed.
+    run = Tool({"save", "0xC001", "4", file, "+", "load", "0x8000", file});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vexotool: load: '" + file +
+                           "' no longer holds the 5 bytes it held when the command line was "
+                           "checked; nothing was written\n");
+    EXPECT_EQ(Int(0x8000)[0], 0x00);
+
+    run = Tool({"save", "0x10300", "4", file, "--width", "16"});
+    EXPECT_EQ(run.out, "save: 4 bytes from 0x00010300 to " + file + " (16-bit elements)\n");
+}
+
+TEST_F(SaveLoad, FilesThatCannotBeLoadedAreRefusedBeforeAnythingRuns) {
+    const struct {
+        std::vector<std::uint8_t> contents;
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, {"load", "0x8000", file}, "'" + file + "' is empty: there is nothing to load"},
+        {Pattern(257),
+         {"load", "0x10300", file},
+         "257 bytes from 0x10300 run past 0x103FF, the end of the internal memory and I/O area"},
+        {Pattern(6),
+         {"load", "0x8000", file, "--width", "32"},
+         "'" + file + "' of 6 bytes is not a whole number of 32-bit elements"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(file, c.contents);
+        std::vector<std::string> args = {"write", "0x8000", "1", "+"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun run = Tool(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vexotool: " + c.message + "\n");
+    }
+    const std::string missing = TempPath("no such folder/none.bin");
+    const ToolRun run = Tool({"load", "0x8000", missing});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "vexotool: cannot open '" + missing + "': No such file or directory\n");
+    EXPECT_TRUE(machine.board.trace.empty()) << "the card was opened";
+}
+
+TEST_F(SaveLoad, StoppedOrFailedWorkLeavesFileAndMemoryAsTheyWere) {
+    WriteFile(file, {1, 2, 3, 4});
+    vexotool::RequestStop();
+    ToolRun run = Tool({"save", "0x08000000", "4096", file});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "vexotool: save stopped by Ctrl+C after 0 of 1024 elements (next 0x08000000)\n");
+    EXPECT_EQ(FileBytes(file), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+
+    run = Tool({"load", "0x08000000", file});
+    vexotool::ClearStopRequest();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "vexotool: load stopped by Ctrl+C after 0 of 1 elements (next 0x08000000)\n");
+    EXPECT_EQ(Ext(0)[0], 0x00);
+
+    const std::string unwritable = TempPath("no such folder/saved.bin");
+    run = Tool({"save", "0x8000", "16", unwritable});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "vexotool: save: cannot create '" + unwritable + "': No such file or directory\n");
+}
+
+TEST(ProgressLine, ALongLabelIsCutAtTheLinesBuffer) {
+    const std::string line =
+        vexotool::FormatProgressLine(std::string(300, 'x'), 1, 2, "elements", 1);
+    EXPECT_EQ(line.substr(0, 159), std::string(159, 'x'));
+    EXPECT_LT(line.size(), 2u * 160);
+}
+
+TEST(ProgressLine, TimeLeftBeyondWhat32BitsOfSecondsHold) {
+    // A stall: one element in a million seconds, 2^64 to go, more than even 64 bits hold.
+    const std::string stalled = vexotool::FormatProgressLine("fill", 1, ~0ull, "elements", 1e6);
+    EXPECT_TRUE(Has(stalled, ", 0/s, 2500000000000000h00m left")) << stalled;
+    EXPECT_EQ(vexotool::FormatProgressLine("fill", 1, 3000000001ull, "elements", 1),
+              "fill: 1/3000000001 elements (0%), 1/s, 833333h20m left");
 }
 
 TEST(ProgressLine, ShowsDoneTotalRateAndTimeLeft) {
@@ -245,6 +464,26 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"memtest", "external", "--range", "0x08000002", "16"},
                   "--range takes an address and a length that are multiples of 4"},
         UsageCase{{"info", "+"}, "an empty command next to '+'"},
+        // Options are taken only by the commands they mean something to, and only once.
+        UsageCase{{"info", "--width", "banana"}, "info has no option --width"},
+        UsageCase{{"map", "--width", "8"}, "map has no option --width"},
+        UsageCase{{"config", "--full"}, "config has no option --full"},
+        UsageCase{{"read", "0x8000", "1", "--width", ""}, "--width takes 8, 16 or 32, not ''"},
+        UsageCase{{"read", "0x8000", "1", "--width", "8", "--width", "16"},
+                  "--width is given twice"},
+        UsageCase{
+            {"memtest", "external", "--range", "0x08000000", "16", "--range", "0x08001000", "16"},
+            "--range is given twice"},
+        UsageCase{{"--version", "now"}, "usage: vexotool --version"},
+        UsageCase{{"save", "0x8000", "0", "saved.bin"}, "the length must be at least 1"},
+        UsageCase{{"save", "0x8000", "16"},
+                  "usage: vexotool save ADDR LENGTH FILE [--width 8|16|32]"},
+        UsageCase{{"save", "0x08FFFFF0", "32", "saved.bin"},
+                  "32 bytes from 0x08FFFFF0 run past 0x08FFFFFF, the end of the external memory"},
+        UsageCase{{"save", "0x8000", "6", "saved.bin", "--width", "32"},
+                  "a length of 6 bytes is not a whole number of 32-bit elements"},
+        UsageCase{{"save", "0x8002", "8", "saved.bin", "--width", "32"},
+                  "a 32-bit element cannot start at 0x8002 (use a multiple of 4)"},
         // A mistake late on the line keeps the earlier commands from running.
         UsageCase{{"write", "0x8000", "5", "+", "read", "0x10400", "1"},
                   "address 0x10400 is outside the board address map (0x0-0x103FF, "
@@ -262,6 +501,22 @@ TEST(Help, OverviewListsEveryCommandAndEachCommandHasItsOwn) {
     EXPECT_TRUE(Has(run.out, "usage: vexotool fill ADDR COUNT VALUE [--width 8|16|32]\n"));
     run = Tool({"help", "memtest"});
     EXPECT_TRUE(Has(run.out, "--range ADDR LENGTH"));
+}
+
+TEST(Help, EveryWayOfAskingSucceedsAndTheVersionIsTheKits) {
+    ToolRun run = Tool({"help", "--help"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FirstLine(run.out), "usage: vexotool help [COMMAND]");
+    run = Tool({"/?"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Has(run.out, "  save ADDR LENGTH FILE [--width 8|16|32]"));
+    EXPECT_TRUE(Has(run.out, "  load ADDR FILE [--width 8|16|32]"));
+    EXPECT_TRUE(Has(run.out, "  config "));
+    run = Tool({"load", "/?"});
+    EXPECT_EQ(FirstLine(run.out), "usage: vexotool load ADDR FILE [--width 8|16|32]");
+    run = Tool({"--version"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "vexotool " VEXO_KIT_VERSION "\n");
 }
 
 // --- when the card cannot be opened ------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "VexoDLL.h"
 #include "board_key_registry.h"
 #include "tool_run.h"
+#include "transfer.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
 
@@ -112,6 +113,78 @@ void InfoWithRegistryKey() {
     EXPECT_TRUE(Has(run.out, "I/O range 2      0x0000D400  from card register BAR3"));
     std::uint32_t bar2 = 0;
     EXPECT_TRUE(sim.getBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, &bar2) && bar2 == 0xC000);
+}
+
+// Through the real registry: a value the library cannot take is named for what is wrong with it,
+// and a base that sends a set-up write into the PCI configuration ports is warned about.
+void InfoSaysWhyAndWarns() {
+    const char text[] = "E9000000";
+    SetBoardKeyValue("IntMemBaseAddress", REG_SZ, text, sizeof text);
+    SetBoardKeyValue("ExtMemBaseAddress", 0);
+    SetBoardKeyValue("Io2BaseAddress", 0x0CE8);
+    const ToolRun run = Tool({"info"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(Has(run.out, "from card register BAR1 (registry value is larger than 4 bytes)"));
+    EXPECT_TRUE(Has(run.out, "from card register BAR0 (registry value is 0)"));
+    EXPECT_TRUE(Has(run.out, "from card register BAR2 (no registry value)"));
+    EXPECT_EQ(
+        "vexotool: warning: with the I/O range 2 base at 0x0CE8, the set-up write at offset 0x10 "
+        "goes to port 0x0CF8, into the PCI configuration ports 0xCF8-0xCFF\n",
+        run.err);
+}
+
+// Configuration space through the library's port accesses, which the simulated driver serves.
+void ConfigShowsTheCardsHeader() {
+    const ToolRun run = Tool({"config"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(
+        Has(run.out, "PCI configuration space at bus 2, device 5, function 1: VexoLite card\n"));
+    EXPECT_TRUE(Has(run.out, "  command          0x0003  I/O+ Mem+ BusMaster-"));
+    EXPECT_TRUE(Has(
+        run.out, "  BAR0             0xE8000008  memory at 0xE8000000 (32-bit, prefetchable)\n"));
+    EXPECT_TRUE(Has(run.out, "  BAR3             0x0000D401  I/O ports at 0xD400\n"));
+    EXPECT_TRUE(Has(run.out, "00: cf 10 04 20 03 00 00 00"));
+    EXPECT_TRUE(Has(run.out, "\nf0: "));
+}
+
+std::vector<std::uint8_t> FileBytes(const char* path) {
+    std::vector<std::uint8_t> bytes;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// Through Wine's file system, in binary mode: bytes 0x0A and 0x1A must come back as they went.
+void SaveAndLoadThroughAFile() {
+    std::vector<std::uint8_t> pattern(1026);
+    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 13);
+    pattern[0] = 0x0A;
+    pattern[1] = 0x1A;
+    sim.writeMemory(SIM_EXT_MEM, 0x100, pattern.data(), static_cast<std::uint32_t>(pattern.size()));
+    ToolRun run = Tool({"save", "0x08000100", "1026", "saved.bin"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("save: 1026 bytes from 0x08000100 to saved.bin (8-bit elements)\n", run.out);
+    EXPECT_TRUE(FileBytes("saved.bin") == pattern);
+
+    run = Tool({"load", "0x08004000", "saved.bin", "--width", "16"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("load: 1026 bytes from saved.bin to 0x08004000 (16-bit elements)\n", run.out);
+    EXPECT_TRUE(ExtMem(0x4000, 1026) == pattern);
+    DeleteFileA("saved.bin");
+
+    sim.clearTrace();
+    run = Tool({"load", "0x08000000", "saved.bin"});
+    EXPECT_EQ(2, run.status);
+    EXPECT_EQ("vexotool: cannot open 'saved.bin': No such file or directory\n", run.err);
+    EXPECT_EQ(0, sim.traceCount());
+}
+
+// The C runtime's long is 32 bits here: a time left past 2^31 seconds must not wrap.
+void ProgressLineTimeLeftPast32Bits() {
+    EXPECT_EQ("fill: 1/3000000001 elements (0%), 1/s, 833333h20m left",
+              vexotool::FormatProgressLine("fill", 1, 3000000001ull, "elements", 1));
 }
 
 void WriteAndReadEachRegion() {
@@ -250,11 +323,19 @@ void DriverMissing() {
     EXPECT_EQ("vexotool: cannot open the card: the driver \\\\.\\VexoLite.vxd cannot be opened",
               FirstLine(run.err));
     EXPECT_EQ(-1, cVexoGetINTA());
+    // Chained, still nothing on the output: not even the first command's heading.
+    const ToolRun chained = Tool({"info", "+", "config"});
+    EXPECT_EQ(1, chained.status);
+    EXPECT_EQ("", chained.out);
 }
 
 const win_test::Case kCardCases[] = {
     {"info without the registry key", InfoWithoutRegistryKey},
     {"info with the registry key", InfoWithRegistryKey},
+    {"info says why and warns", InfoSaysWhyAndWarns},
+    {"config shows the card's header", ConfigShowsTheCardsHeader},
+    {"save and load through a file", SaveAndLoadThroughAFile},
+    {"progress line: time left past 32 bits", ProgressLineTimeLeftPast32Bits},
     {"write and read each region", WriteAndReadEachRegion},
     {"dump shows hex and text", DumpShowsHexAndText},
     {"fill writes exactly the count", FillWritesExactlyTheCount},
