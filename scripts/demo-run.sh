@@ -46,7 +46,8 @@ sed 's/\r$//' "$out/tool"
 echo "[exit code $tool_status]"
 echo
 if [ $example_status -eq 0 ] && [ $tool_status -eq 0 ]; then
-  echo "Demo complete. The kit to hand out: $build/package/VexoKit-*.zip."
+  kit=$(ls "$build"/package/VexoKit-*.zip 2>/dev/null | head -n 1)
+  echo "Demo complete.${kit:+ The kit to hand out: $kit}"
 else
   echo "Demo FAILED (example exit code $example_status, vexotool exit code $tool_status)." >&2
   exit 1
