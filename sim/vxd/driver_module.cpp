@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "board.h"
+#include "card_store.h"
 #include "vexolite_sim.h"
 
 namespace {
@@ -172,6 +173,7 @@ LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     InterlockedIncrement(&trapsTaken);
     Perform(instruction, context);
     if (trapBatching && (context->EFlags & kTrapFlag) == 0) PerformRestOfRun(context);
+    vexo::sim::SaveCard();  // the next program finds the registers as this one left them
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -182,17 +184,19 @@ bool BatchingWanted() {
     return !(length == 1 && value[0] == '0');
 }
 
+// The process's own settings; the card's and the driver's, kept in the card file, go to power-on
+// with them.
 void ResetToDefault(Board& b) {
-    b.functions.clear();
-    b.AddCard(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE);
-    b.driver = vexo::sim::Driver{};
-    b.configAddress = 0;
+    vexo::sim::PowerOnCard(b);
     b.failNextAllocation = false;
     b.tracing = true;
     b.ClearTrace();
     b.traceLimit = kTraceLimit;
-    std::memset(b.intMem, 0, vexo::sim::kIntMemSize);
-    std::memset(b.extMem, 0, vexo::sim::kExtMemSize);
+}
+
+void SetUpTrace(Board& b) {
+    b.tracing = true;
+    b.traceLimit = kTraceLimit;
 }
 
 PciFunction* Find(std::uint32_t bus, std::uint32_t device, std::uint32_t function) {
@@ -218,13 +222,9 @@ bool ValidWidth(std::uint32_t width) {
 }
 
 bool Attach() {
-    try {
-        board = new Board();
-        ResetToDefault(*board);
-    } catch (...) {
-        board = nullptr;
-        return false;
-    }
+    board = vexo::sim::OpenCard();
+    if (board == nullptr) return false;
+    SetUpTrace(*board);
     trapBatching = BatchingWanted();
     portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
     return portTrap != nullptr;
@@ -233,7 +233,7 @@ bool Attach() {
 void Detach() {
     if (portTrap != nullptr) RemoveVectoredExceptionHandler(portTrap);
     portTrap = nullptr;
-    delete board;
+    vexo::sim::CloseCard();
     board = nullptr;
 }
 
@@ -255,6 +255,7 @@ BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out, DW
     bool ok = false;
     if (board->driver.present) {
         ok = board->DriverRequest(code, in, inSize, out, outSize, &count);
+        vexo::sim::SaveCard();
     } else {
         vexo::sim::Event e{vexo::sim::Op::DriverRequest};
         e.where = code;
