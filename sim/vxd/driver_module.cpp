@@ -3,7 +3,8 @@
 // Under Wine in Windows 98 mode, CreateFileA("\\.\VexoLite.vxd") loads this module and sends
 // every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the
 // process trap; the vectored handler installed at load decodes each in/out and performs it on
-// the same Board. The memories are real memory, so window accesses are not traced here.
+// the same Board. The memories are real memory, so window accesses are not traced here. The
+// board's memories and registers live in the card file (card_store.h), so they outlast the process.
 //
 // A trap costs several microseconds of exception dispatch, many times the card model's work, so
 // one trap goes on through the run of port instructions that follows the faulting one: each is
@@ -184,19 +185,17 @@ bool BatchingWanted() {
     return !(length == 1 && value[0] == '0');
 }
 
-// The process's own settings; the card's and the driver's, kept in the card file, go to power-on
-// with them.
-void ResetToDefault(Board& b) {
-    vexo::sim::PowerOnCard(b);
-    b.failNextAllocation = false;
+void SetUpTrace(Board& b) {
     b.tracing = true;
     b.ClearTrace();
     b.traceLimit = kTraceLimit;
 }
 
-void SetUpTrace(Board& b) {
-    b.tracing = true;
-    b.traceLimit = kTraceLimit;
+// The card and the driver (kept in the card file) at power-on, and the process's own settings.
+void ResetToDefault(Board& b) {
+    vexo::sim::PowerOnCard(b);
+    b.failNextAllocation = false;
+    SetUpTrace(b);
 }
 
 PciFunction* Find(std::uint32_t bus, std::uint32_t device, std::uint32_t function) {

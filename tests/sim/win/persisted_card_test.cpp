@@ -148,7 +148,8 @@ void AnotherFileByEnvironment() {
     HANDLE junk =
         CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, junk);
-    std::string bytes(0x20000 + 0x1000000 + 0x10000, '\x77');
+    // The card file's own size, so that only the header can tell it is not a card.
+    std::string bytes(0x10000 + 0x10000 + 0x1000000, '\x77');
     DWORD written = 0;
     WriteFile(junk, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(junk);
