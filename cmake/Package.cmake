@@ -13,8 +13,8 @@
 #     bindings/                   python/, csharp/, pascal/: declarations and an example each,
 #                                 README.txt
 #     docs/                       the reference
-#     sim/                        vexolite.vxd, vexolite_sim.h, libvexolite.vxd.a, README.txt,
-#                                 vexolite-wine.reg
+#     sim/                        vexolite.vxd, vexosim.exe, vexolite_sim.h, libvexolite.vxd.a,
+#                                 README.txt, vexolite-wine.reg
 #
 # Also the demo's folder (target kit_demo_folder): the programs beside the DLL and the simulated
 # card, as an application would be installed on a machine without a card.
@@ -28,6 +28,7 @@ install(TARGETS vexotool RUNTIME DESTINATION bin)
 # The applet's import library is of no use to anybody: only the file itself.
 install(FILES $<TARGET_FILE:vexolite_cpl> DESTINATION bin)
 install(TARGETS vexolite_vxd RUNTIME DESTINATION sim ARCHIVE DESTINATION sim)
+install(TARGETS vexosim RUNTIME DESTINATION sim)
 
 install(FILES include/VexoDLL.h DESTINATION include)
 install(FILES lib/VexoDLL.def ${VEXO_MSVC_IMPORT_LIBRARY} DESTINATION lib)

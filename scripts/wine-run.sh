@@ -35,6 +35,10 @@ fi
 cp -al "$template/drive_c" "$prefix/drive_c"
 cp -a "$template/dosdevices" "$prefix/dosdevices"
 cp "$template"/*.reg "$template/.update-timestamp" "$prefix/"
+# Every run starts with the simulated card at power-on: no card file in the copy (one linked from
+# the template would even carry this run's writes back into it), none named from outside.
+rm -f "$prefix/drive_c/windows/vexolite-card.bin"
+unset VEXO_SIM_CARD
 
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=

@@ -209,8 +209,15 @@ Board::Board() {
     extWindowAddress = WindowAddressOf(extMem, kHostExtWindow);
 }
 
+Board::Board(std::uint8_t* intMemory, std::uint8_t* extMemory)
+    : intMem(intMemory), extMem(extMemory), ownsMemories(false) {
+    intWindowAddress = WindowAddressOf(intMem, kHostIntWindow);
+    extWindowAddress = WindowAddressOf(extMem, kHostExtWindow);
+}
+
 Board::~Board() {
     if (installedBoard == this) installedBoard = nullptr;
+    if (!ownsMemories) return;
     ReleaseWindow(intMem, kIntMemSize);
     ReleaseWindow(extMem, kExtMemSize);
 }

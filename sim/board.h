@@ -148,6 +148,9 @@ constexpr std::uint32_t kExtMemSize = 0x1000000;  // exactly 16 MiB window
 
 struct Board {
     Board();
+    // A board on memories it does not own (a mapped file's): kIntMemSize and kExtMemSize bytes,
+    // each followed by an inaccessible page, taken as they are and left to their owner.
+    Board(std::uint8_t* intMemory, std::uint8_t* extMemory);
     ~Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
@@ -161,6 +164,7 @@ struct Board {
     // Zero-filled at construction, each followed by an inaccessible page.
     std::uint8_t* intMem = nullptr;  // kIntMemSize bytes
     std::uint8_t* extMem = nullptr;  // kExtMemSize bytes
+    bool ownsMemories = true;
     // The 32-bit addresses codes 6 and 7 return. On Windows the real addresses of intMem/extMem;
     // on the host, made-up addresses that only platform_sim resolves. Tests may change them.
     std::uint32_t intWindowAddress = 0;

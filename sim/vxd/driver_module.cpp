@@ -3,7 +3,8 @@
 // Under Wine in Windows 98 mode, CreateFileA("\\.\VexoLite.vxd") loads this module and sends
 // every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the
 // process trap; the vectored handler installed at load decodes each in/out and performs it on
-// the same Board. The memories are real memory, so window accesses are not traced here.
+// the same Board. The memories are real memory, so window accesses are not traced here. The
+// board's memories and registers live in the card file (card_store.h), so they outlast the process.
 //
 // A trap costs several microseconds of exception dispatch, many times the card model's work, so
 // one trap goes on through the run of port instructions that follows the faulting one: each is
@@ -22,6 +23,7 @@
 #include <cstring>
 
 #include "board.h"
+#include "card_store.h"
 #include "vexolite_sim.h"
 
 namespace {
@@ -172,6 +174,7 @@ LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     InterlockedIncrement(&trapsTaken);
     Perform(instruction, context);
     if (trapBatching && (context->EFlags & kTrapFlag) == 0) PerformRestOfRun(context);
+    vexo::sim::SaveCard();  // the next program finds the registers as this one left them
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -182,17 +185,17 @@ bool BatchingWanted() {
     return !(length == 1 && value[0] == '0');
 }
 
-void ResetToDefault(Board& b) {
-    b.functions.clear();
-    b.AddCard(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE);
-    b.driver = vexo::sim::Driver{};
-    b.configAddress = 0;
-    b.failNextAllocation = false;
+void SetUpTrace(Board& b) {
     b.tracing = true;
     b.ClearTrace();
     b.traceLimit = kTraceLimit;
-    std::memset(b.intMem, 0, vexo::sim::kIntMemSize);
-    std::memset(b.extMem, 0, vexo::sim::kExtMemSize);
+}
+
+// The card and the driver (kept in the card file) at power-on, and the process's own settings.
+void ResetToDefault(Board& b) {
+    vexo::sim::PowerOnCard(b);
+    b.failNextAllocation = false;
+    SetUpTrace(b);
 }
 
 PciFunction* Find(std::uint32_t bus, std::uint32_t device, std::uint32_t function) {
@@ -218,13 +221,9 @@ bool ValidWidth(std::uint32_t width) {
 }
 
 bool Attach() {
-    try {
-        board = new Board();
-        ResetToDefault(*board);
-    } catch (...) {
-        board = nullptr;
-        return false;
-    }
+    board = vexo::sim::OpenCard();
+    if (board == nullptr) return false;
+    SetUpTrace(*board);
     trapBatching = BatchingWanted();
     portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
     return portTrap != nullptr;
@@ -233,7 +232,7 @@ bool Attach() {
 void Detach() {
     if (portTrap != nullptr) RemoveVectoredExceptionHandler(portTrap);
     portTrap = nullptr;
-    delete board;
+    vexo::sim::CloseCard();
     board = nullptr;
 }
 
@@ -255,6 +254,7 @@ BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out, DW
     bool ok = false;
     if (board->driver.present) {
         ok = board->DriverRequest(code, in, inSize, out, outSize, &count);
+        vexo::sim::SaveCard();
     } else {
         vexo::sim::Event e{vexo::sim::Op::DriverRequest};
         e.where = code;

@@ -117,6 +117,33 @@ void SIM_CALL SimSetTracing(int on);
 void SIM_CALL SimSetTrapBatching(int on);
 uint32_t SIM_CALL SimTrapCount(void);
 
+/* The persisted card. The card's memories, registers, configuration space and the driver's
+ * settings live in a file every process maps (C:\windows\vexolite-card.bin in the Wine prefix,
+ * or the file VEXO_SIM_CARD names), so the next program finds the card as this one left it;
+ * SimResetBoard is the power cycle. */
+/* Takes the card off the bus (0), keeping its registers, or puts it back (1) as it was, or a
+ * power-on card at its place when none was taken off. */
+void SIM_CALL SimSetCardPresent(int present);
+/* Moves the card to function 1 of bus/device; 0 when the place is out of range or another
+ * function sits there. */
+int SIM_CALL SimPlaceCard(uint32_t bus, uint32_t device);
+
+#define SIM_MAX_FAILING_SHOWN 16
+typedef struct SimCardState {
+    uint32_t cardPresent;   /* 1 when the card answers on the bus */
+    uint32_t bus, device;   /* where it sits (function 1), also while off the bus */
+    uint32_t command;       /* its command/status register */
+    uint32_t bars[6];       /* its base address registers */
+    uint32_t driverPresent; /* 1 when the driver answers requests */
+    uint32_t deviceId, vendorId, driverInfo; /* what the driver reports */
+    uint32_t failingCount; /* control codes that fail, the first SIM_MAX_FAILING_SHOWN */
+    uint32_t failing[SIM_MAX_FAILING_SHOWN];
+} SimCardState;
+int SIM_CALL SimGetCardState(SimCardState* state);
+/* The card file's Windows path into `path` (cut to size - 1 characters and terminated); returns
+ * its length, 0 when the card lives in the module's memory only (no file could be mapped). */
+uint32_t SIM_CALL SimGetCardFile(char* path, uint32_t size);
+
 /* For GetProcAddress. */
 typedef void(SIM_CALL* SimResetBoardFn)(void);
 typedef void(SIM_CALL* SimRemoveAllFunctionsFn)(void);
@@ -145,6 +172,10 @@ typedef void(SIM_CALL* SimClearTraceFn)(void);
 typedef void(SIM_CALL* SimSetTracingFn)(int);
 typedef void(SIM_CALL* SimSetTrapBatchingFn)(int);
 typedef uint32_t(SIM_CALL* SimTrapCountFn)(void);
+typedef void(SIM_CALL* SimSetCardPresentFn)(int);
+typedef int(SIM_CALL* SimPlaceCardFn)(uint32_t, uint32_t);
+typedef int(SIM_CALL* SimGetCardStateFn)(SimCardState*);
+typedef uint32_t(SIM_CALL* SimGetCardFileFn)(char*, uint32_t);
 
 #ifdef __cplusplus
 }

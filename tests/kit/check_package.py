@@ -38,12 +38,14 @@ REQUIRED = [
     "docs/without-a-card.md",
     "docs/images/applet.png",
     "sim/vexolite.vxd",
+    "sim/vexosim.exe",
     "sim/vexolite_sim.h",
     "sim/libvexolite.vxd.a",
     "sim/README.txt",
     "sim/vexolite-wine.reg",
 ]
-BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd"]
+BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd",
+            "sim/vexosim.exe"]
 VERSION_KEYS = ("FileVersion", "ProductVersion")
 
 

@@ -1,0 +1,132 @@
+// vexosim.exe: shapes the simulated card that the next program finds. It loads vexolite.vxd
+// (beside it) like any program, changes the card through the module's own exports and exits;
+// the module keeps the change in the card file.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "vexolite_sim.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+const char kHelp[] =
+    "Usage: vexosim COMMAND\n"
+    "Shapes the simulated VexoLite card; the next program that opens it finds it so.\n"
+    "\n"
+    "  reset                   power cycle: the card at power-on state, memories zeroed\n"
+    "  remove                  take the card off the PCI bus (no card answers)\n"
+    "  insert                  put the card back on the bus as it was\n"
+    "  fail CODE               make driver requests with control code CODE fail\n"
+    "  fail none               let every control code answer again\n"
+    "  ok CODE                 let control code CODE answer again\n"
+    "  identity VENDOR DEVICE  make the driver report another vendor and device\n"
+    "  place BUS DEVICE        move the card to function 1 of BUS, DEVICE\n"
+    "  status                  print the card's state and where it is kept\n"
+    "\n"
+    "Numbers are decimal or hexadecimal after 0x.\n";
+
+int UsageError(const char* what) {
+    std::fprintf(stderr, "vexosim: %s (vexosim --help shows the commands)\n", what);
+    return kUsageError;
+}
+
+bool ParseNumber(const char* text, std::uint32_t limit, std::uint32_t* value) {
+    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (hex && text[2] == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0' || parsed > limit) return false;
+    *value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+void PrintStatus() {
+    SimCardState state = {};
+    SimGetCardState(&state);
+    char path[MAX_PATH] = {};
+    const bool kept = SimGetCardFile(path, sizeof path) != 0;
+    std::printf("card:        %s\n", state.cardPresent ? "on the bus" : "off the bus");
+    std::printf("place:       bus %u, device %u, function 1\n", state.bus, state.device);
+    std::printf("identity:    vendor 0x%04X, device 0x%04X (driver information 0x%08X)\n",
+                state.vendorId, state.deviceId, state.driverInfo);
+    std::printf("driver:      %s\n", state.driverPresent ? "answers" : "answers nothing");
+    std::printf("failing:    ");
+    if (state.failingCount == 0) std::printf(" none");
+    for (std::uint32_t i = 0; i < state.failingCount; ++i) std::printf(" %u", state.failing[i]);
+    std::printf("\n");
+    std::printf("command:     0x%08X\n", state.command);
+    for (int i = 0; i < 4; ++i) std::printf("BAR%d:        0x%08X\n", i, state.bars[i]);
+    std::printf("file:        %s\n", kept ? path : "none (the card lives in this process only)");
+}
+
+void ClearFailingCodes() {
+    SimCardState state = {};
+    do {
+        SimGetCardState(&state);
+        for (std::uint32_t i = 0; i < state.failingCount; ++i) {
+            SimSetFailingCode(state.failing[i], 0);
+        }
+    } while (state.failingCount == SIM_MAX_FAILING_SHOWN);
+}
+
+// One command with its arguments; the exit code.
+int Run(int argc, char** argv) {
+    if (argc == 0) return UsageError("no command");
+    const std::string command = argv[0];
+    const int arguments = argc - 1;
+    const auto expect = [&](int count) { return arguments == count; };
+    std::uint32_t a = 0, b = 0;
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "reset" && expect(0)) {
+        SimResetBoard();
+    } else if (command == "remove" && expect(0)) {
+        SimSetCardPresent(0);
+    } else if (command == "insert" && expect(0)) {
+        SimSetCardPresent(1);
+    } else if (command == "fail" && expect(1) && std::strcmp(argv[1], "none") == 0) {
+        ClearFailingCodes();
+    } else if ((command == "fail" || command == "ok") && expect(1)) {
+        if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a)) return UsageError("CODE is not a number");
+        SimSetFailingCode(a, command == "fail");
+    } else if (command == "identity" && expect(2)) {
+        if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a) || !ParseNumber(argv[2], 0xFFFFFFFFu, &b)) {
+            return UsageError("VENDOR and DEVICE are numbers");
+        }
+        SimSetDriverIdentity(b, a);
+    } else if (command == "place" && expect(2)) {
+        if (!ParseNumber(argv[1], 0xFF, &a) || !ParseNumber(argv[2], 0x1F, &b)) {
+            return UsageError("BUS is 0-255 and DEVICE 0-31");
+        }
+        if (!SimPlaceCard(a, b)) return UsageError("another function sits at that place");
+    } else if (command == "status" && expect(0)) {
+        // printed below
+    } else {
+        const bool known = command == "reset" || command == "remove" || command == "insert" ||
+                           command == "fail" || command == "ok" || command == "identity" ||
+                           command == "place" || command == "status";
+        return UsageError(known ? ("wrong arguments for " + command).c_str()
+                                : ("no command " + command).c_str());
+    }
+    if (command == "status") PrintStatus();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int code = Run(argc - 1, argv + 1);
+    std::fflush(stdout);
+    return code;
+}
