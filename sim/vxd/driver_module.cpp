@@ -111,11 +111,13 @@ std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int width) {
 void Perform(const PortInstruction& instruction, CONTEXT* context) {
     if (instruction.isInput) {
         const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
-        traceFile.Port(*board, true, instruction.port, instruction.width, value);
+        traceFile.Port(*board, true, instruction.port, instruction.width, value, context->Eip,
+                       instruction.length);
         context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
     } else {
         board->PortWrite(instruction.port, instruction.width, context->Eax);
-        traceFile.Port(*board, false, instruction.port, instruction.width, context->Eax);
+        traceFile.Port(*board, false, instruction.port, instruction.width, context->Eax,
+                       context->Eip, instruction.length);
     }
     context->Eip += instruction.length;
 }

@@ -44,7 +44,7 @@ bool TraceFile::OpenFromEnvironment() {
 }
 
 void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int width,
-                     std::uint32_t value) {
+                     std::uint32_t value, std::uintptr_t code, std::uint32_t length) {
     if (!IsOpen()) return;
     if (width < 32) value &= (1u << width) - 1u;
     Region region = IsConfigPort(port) ? kConfig : kUndecoded;
@@ -59,7 +59,7 @@ void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int wid
     ++tally.accesses;
     tally.bytes += static_cast<std::uint32_t>(width) / 8;
     if (input) {
-        CountRead(port, width);
+        CountRead(port, width, code, length);
     } else {
         EndReadRun();
     }
@@ -117,8 +117,11 @@ std::uint64_t TraceFile::Microseconds() const {
     return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
 }
 
-void TraceFile::CountRead(std::uint16_t port, int width) {
-    if (runLength_ != 0 && (port != runPort_ || width != runWidth_)) EndReadRun();
+void TraceFile::CountRead(std::uint16_t port, int width, std::uintptr_t code,
+                          std::uint32_t length) {
+    const bool continues = port == runPort_ && width == runWidth_ && code == runCodeEnd_;
+    if (runLength_ != 0 && !continues) EndReadRun();
+    runCodeEnd_ = code == 0 ? 0 : code + length;
     runPort_ = port;
     runWidth_ = width;
     ++runLength_;

@@ -19,7 +19,9 @@
 
 namespace vexo::sim::vxd {
 
-// A pause: at least this many reads of one port in a row, nothing else between them.
+// A pause: at least this many reads of one port in a row, nothing else between them, made by
+// instructions that follow each other in the code (the library's pause is an unrolled run of port
+// reads), so that two pauses with an untraced window access between them count as two.
 constexpr std::uint32_t kPauseMinimumReads = 10;
 
 class TraceFile {
@@ -34,8 +36,10 @@ class TraceFile {
     bool OpenFromEnvironment();
     bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
 
-    // One port access, classified by which of the board's ranges decoded it.
-    void Port(const Board& board, bool input, std::uint16_t port, int width, std::uint32_t value);
+    // One port access, classified by which of the board's ranges decoded it. `code` and `length`
+    // place the port instruction that made it; accesses made without one pass 0.
+    void Port(const Board& board, bool input, std::uint16_t port, int width, std::uint32_t value,
+              std::uintptr_t code = 0, std::uint32_t length = 0);
     // One driver request; the file is flushed after it, so a crash loses little.
     void Request(std::uint32_t code, std::uint32_t inSize, std::uint32_t outSize, bool ok);
     // Writes the summary and closes the file.
@@ -51,7 +55,7 @@ class TraceFile {
     void Line(const char* text);
     void Flush();
     std::uint64_t Microseconds() const;
-    void CountRead(std::uint16_t port, int width);
+    void CountRead(std::uint16_t port, int width, std::uintptr_t code, std::uint32_t length);
     void EndReadRun();
     void WriteSummary();
 
@@ -69,6 +73,7 @@ class TraceFile {
     std::uint32_t runPort_ = 0;
     int runWidth_ = 0;
     std::uint64_t runLength_ = 0;
+    std::uintptr_t runCodeEnd_ = 0;  // where the next read's instruction must be to continue it
     std::uint64_t pauses_ = 0;
     std::uint64_t pauseReads_ = 0;
     std::uint64_t shortestPause_ = 0;
