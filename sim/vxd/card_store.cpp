@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "bus_lock.h"
 #include "vexolite_sim.h"
 
 namespace vexo::sim {
@@ -318,6 +319,7 @@ void PutCardsBack() {
 extern "C" {
 
 void SIM_CALL SimSetCardPresent(int present) {
+    const vexo::sim::vxd::BusGuard guard;
     if (board == nullptr) return;
     if (present) {
         PutCardsBack();
@@ -328,6 +330,7 @@ void SIM_CALL SimSetCardPresent(int present) {
 }
 
 int SIM_CALL SimPlaceCard(uint32_t bus, uint32_t device) {
+    const vexo::sim::vxd::BusGuard guard;
     if (board == nullptr || bus > 0xFF || device > 0x1F) return 0;
     const auto newBus = static_cast<std::uint8_t>(bus);
     const auto newDevice = static_cast<std::uint8_t>(device);
@@ -345,6 +348,7 @@ int SIM_CALL SimPlaceCard(uint32_t bus, uint32_t device) {
 }
 
 int SIM_CALL SimGetCardState(SimCardState* state) {
+    const vexo::sim::vxd::BusGuard guard;
     if (board == nullptr || state == nullptr) return 0;
     *state = SimCardState{};
     const PciFunction* card = board->FirstCard();
@@ -373,6 +377,7 @@ int SIM_CALL SimGetCardState(SimCardState* state) {
 }
 
 uint32_t SIM_CALL SimGetCardFile(char* path, uint32_t size) {
+    const vexo::sim::vxd::BusGuard guard;
     const std::string& file = vexo::sim::CardFilePath();
     if (path != nullptr && size != 0) {
         const std::size_t copied = std::min<std::size_t>(file.size(), size - 1);

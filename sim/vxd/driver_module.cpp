@@ -5,6 +5,8 @@
 // process trap; the vectored handler installed at load decodes each in/out and performs it on
 // the same Board. The memories are real memory, so window accesses are not traced here. The
 // board's memories and registers live in the card file (card_store.h), so they outlast the process.
+// One lock (bus_lock.h) makes every emulated access and every control function safe when several
+// threads use the card; VEXO_SIM_TRACE=<file> writes the bus trace to a file (trace_file.h).
 //
 // A trap costs several microseconds of exception dispatch, many times the card model's work, so
 // one trap goes on through the run of port instructions that follows the faulting one: each is
@@ -23,19 +25,23 @@
 #include <cstring>
 
 #include "board.h"
+#include "bus_lock.h"
 #include "card_store.h"
+#include "trace_file.h"
 #include "vexolite_sim.h"
 
 namespace {
 
 using vexo::sim::Board;
 using vexo::sim::PciFunction;
+using vexo::sim::vxd::BusGuard;
 
 static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
                   static_cast<int>(vexo::sim::Op::DriverRequest) == SIM_OP_DRIVER_REQUEST,
               "the trace operations of vexolite_sim.h follow the model's");
 
 Board* board = nullptr;
+vexo::sim::vxd::TraceFile traceFile;
 PVOID portTrap = nullptr;
 bool trapBatching = true;
 volatile LONG trapsTaken = 0;
@@ -107,9 +113,13 @@ std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int width) {
 void Perform(const PortInstruction& instruction, CONTEXT* context) {
     if (instruction.isInput) {
         const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
+        traceFile.Port(*board, true, instruction.port, instruction.width, value, context->Eip,
+                       instruction.length);
         context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
     } else {
         board->PortWrite(instruction.port, instruction.width, context->Eax);
+        traceFile.Port(*board, false, instruction.port, instruction.width, context->Eax,
+                       context->Eip, instruction.length);
     }
     context->Eip += instruction.length;
 }
@@ -172,6 +182,7 @@ LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     InterlockedIncrement(&trapsTaken);
+    const BusGuard guard;  // the whole run: each access in it stays atomic and in order
     Perform(instruction, context);
     if (trapBatching && (context->EFlags & kTrapFlag) == 0) PerformRestOfRun(context);
     vexo::sim::SaveCard();  // the next program finds the registers as this one left them
@@ -221,19 +232,25 @@ bool ValidWidth(std::uint32_t width) {
 }
 
 bool Attach() {
+    vexo::sim::vxd::CreateBusLock();
     board = vexo::sim::OpenCard();
     if (board == nullptr) return false;
     SetUpTrace(*board);
     trapBatching = BatchingWanted();
+    traceFile.OpenFromEnvironment();
     portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
     return portTrap != nullptr;
 }
 
+// Without the lock: at process exit the other threads are gone, and one of them may have died
+// holding it.
 void Detach() {
     if (portTrap != nullptr) RemoveVectoredExceptionHandler(portTrap);
     portTrap = nullptr;
+    traceFile.Close();
     vexo::sim::CloseCard();
     board = nullptr;
+    vexo::sim::vxd::DeleteBusLock();
 }
 
 }  // namespace
@@ -250,6 +267,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                                DWORD* returned, OVERLAPPED*) {
     if (board == nullptr) return FALSE;
+    const BusGuard guard;
     std::uint32_t count = 0;
     bool ok = false;
     if (board->driver.present) {
@@ -260,19 +278,23 @@ BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out, DW
         e.where = code;
         board->Record(std::move(e));
     }
+    traceFile.Request(code, inSize, outSize, ok);
     if (returned != nullptr) *returned = count;
     return ok ? TRUE : FALSE;
 }
 
 void SIM_CALL SimResetBoard(void) {
+    const BusGuard guard;
     if (board != nullptr) ResetToDefault(*board);
 }
 
 void SIM_CALL SimRemoveAllFunctions(void) {
+    const BusGuard guard;
     if (board != nullptr) board->functions.clear();
 }
 
 void SIM_CALL SimAddFunction(uint32_t bus, uint32_t device, uint32_t function, uint32_t id) {
+    const BusGuard guard;
     if (board == nullptr) return;
     board->AddFunction(static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(device),
                        static_cast<std::uint8_t>(function), id);
@@ -280,6 +302,7 @@ void SIM_CALL SimAddFunction(uint32_t bus, uint32_t device, uint32_t function, u
 
 int SIM_CALL SimSetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_t index,
                        uint32_t value) {
+    const BusGuard guard;
     PciFunction* f = Find(bus, device, function);
     if (f == nullptr || index > 5) return 0;
     f->bars[index] = value;
@@ -288,6 +311,7 @@ int SIM_CALL SimSetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_
 
 int SIM_CALL SimGetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_t index,
                        uint32_t* value) {
+    const BusGuard guard;
     PciFunction* f = Find(bus, device, function);
     if (f == nullptr || index > 5 || value == nullptr) return 0;
     *value = f->bars[index];
@@ -295,6 +319,7 @@ int SIM_CALL SimGetBar(uint32_t bus, uint32_t device, uint32_t function, uint32_
 }
 
 int SIM_CALL SimSetCommand(uint32_t bus, uint32_t device, uint32_t function, uint32_t value) {
+    const BusGuard guard;
     PciFunction* f = Find(bus, device, function);
     if (f == nullptr) return 0;
     f->commandStatus = value;
@@ -302,6 +327,7 @@ int SIM_CALL SimSetCommand(uint32_t bus, uint32_t device, uint32_t function, uin
 }
 
 int SIM_CALL SimGetCommand(uint32_t bus, uint32_t device, uint32_t function, uint32_t* value) {
+    const BusGuard guard;
     PciFunction* f = Find(bus, device, function);
     if (f == nullptr || value == nullptr) return 0;
     *value = f->commandStatus;
@@ -310,6 +336,7 @@ int SIM_CALL SimGetCommand(uint32_t bus, uint32_t device, uint32_t function, uin
 
 int SIM_CALL SimReadIoRegister(uint32_t bus, uint32_t device, uint32_t function, uint32_t range,
                                uint32_t offset, uint32_t width, uint32_t* value) {
+    const BusGuard guard;
     PciFunction* f = Find(bus, device, function);
     if (f == nullptr || range > 1 || !ValidWidth(width) || value == nullptr) return 0;
     *value = f->IoRegister(static_cast<int>(range), offset, static_cast<int>(width));
@@ -317,20 +344,24 @@ int SIM_CALL SimReadIoRegister(uint32_t bus, uint32_t device, uint32_t function,
 }
 
 void SIM_CALL SimSetDriverPresent(int present) {
+    const BusGuard guard;
     if (board != nullptr) board->driver.present = present != 0;
 }
 
 void SIM_CALL SimSetDriverIdentity(uint32_t deviceId, uint32_t vendorId) {
+    const BusGuard guard;
     if (board == nullptr) return;
     board->driver.deviceId = deviceId;
     board->driver.vendorId = vendorId;
 }
 
 void SIM_CALL SimSetDriverInfo(uint32_t driverInfo) {
+    const BusGuard guard;
     if (board != nullptr) board->driver.driverInfo = driverInfo;
 }
 
 void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
+    const BusGuard guard;
     if (board == nullptr) return;
     if (failing) {
         board->driver.failingCodes.insert(code);
@@ -340,6 +371,7 @@ void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
 }
 
 void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {
+    const BusGuard guard;
     if (board == nullptr) return;
     board->driver.overridePciConfigReply = bytes != nullptr;
     board->driver.pciConfigReply.clear();
@@ -350,6 +382,7 @@ void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {
 }
 
 int SIM_CALL SimGetLastBaseRecord(SimBaseRecord* record) {
+    const BusGuard guard;
     if (board == nullptr || !board->driver.basesKnown || record == nullptr) return 0;
     const vexo::sim::BaseAddressRecord& bases = board->driver.bases;
     *record = {bases.intMemBase, bases.extMemBase, bases.io1Base, bases.io2Base};
@@ -357,6 +390,7 @@ int SIM_CALL SimGetLastBaseRecord(SimBaseRecord* record) {
 }
 
 int SIM_CALL SimReadMemory(uint32_t which, uint32_t offset, void* buffer, uint32_t count) {
+    const BusGuard guard;
     const std::uint8_t* from = MemoryRange(which, offset, count);
     if (from == nullptr || (buffer == nullptr && count != 0)) return 0;
     if (count != 0) std::memcpy(buffer, from, count);
@@ -364,6 +398,7 @@ int SIM_CALL SimReadMemory(uint32_t which, uint32_t offset, void* buffer, uint32
 }
 
 int SIM_CALL SimWriteMemory(uint32_t which, uint32_t offset, const void* buffer, uint32_t count) {
+    const BusGuard guard;
     std::uint8_t* to = MemoryRange(which, offset, count);
     if (to == nullptr || (buffer == nullptr && count != 0)) return 0;
     if (count != 0) std::memcpy(to, buffer, count);
@@ -371,6 +406,7 @@ int SIM_CALL SimWriteMemory(uint32_t which, uint32_t offset, const void* buffer,
 }
 
 uint32_t SIM_CALL SimGetWindowAddress(uint32_t which) {
+    const BusGuard guard;
     if (board == nullptr) return 0;
     if (which == SIM_INT_MEM) return board->intWindowAddress;
     if (which == SIM_EXT_MEM) return board->extWindowAddress;
@@ -378,24 +414,34 @@ uint32_t SIM_CALL SimGetWindowAddress(uint32_t which) {
 }
 
 uint32_t SIM_CALL SimPortRead(uint32_t port, uint32_t width) {
+    const BusGuard guard;
     if (board == nullptr || !ValidWidth(width)) return 0xFFFFFFFFu;
-    return board->PortRead(static_cast<std::uint16_t>(port), static_cast<int>(width));
+    const auto at = static_cast<std::uint16_t>(port);
+    const std::uint32_t value = board->PortRead(at, static_cast<int>(width));
+    traceFile.Port(*board, true, at, static_cast<int>(width), value);
+    return value;
 }
 
 void SIM_CALL SimPortWrite(uint32_t port, uint32_t width, uint32_t value) {
+    const BusGuard guard;
     if (board == nullptr || !ValidWidth(width)) return;
-    board->PortWrite(static_cast<std::uint16_t>(port), static_cast<int>(width), value);
+    const auto at = static_cast<std::uint16_t>(port);
+    board->PortWrite(at, static_cast<int>(width), value);
+    traceFile.Port(*board, false, at, static_cast<int>(width), value);
 }
 
 uint32_t SIM_CALL SimTraceCount(void) {
+    const BusGuard guard;
     return board == nullptr ? 0 : static_cast<uint32_t>(board->trace.size());
 }
 
 uint32_t SIM_CALL SimTraceDropped(void) {
+    const BusGuard guard;
     return board == nullptr ? 0 : static_cast<uint32_t>(board->traceDropped);
 }
 
 int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event) {
+    const BusGuard guard;
     if (board == nullptr || event == nullptr || index >= board->trace.size()) return 0;
     const vexo::sim::Event& e = board->trace[index];
     *event = {static_cast<uint32_t>(e.op), e.width, e.where, e.value};
@@ -403,10 +449,12 @@ int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event) {
 }
 
 void SIM_CALL SimClearTrace(void) {
+    const BusGuard guard;
     if (board != nullptr) board->ClearTrace();
 }
 
 void SIM_CALL SimSetTracing(int on) {
+    const BusGuard guard;
     if (board != nullptr) board->tracing = on != 0;
 }
 

@@ -1,0 +1,167 @@
+// The bus trace file. See trace_file.h; the format is documented in docs/without-a-card.md.
+#include "trace_file.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace vexo::sim::vxd {
+
+namespace {
+
+constexpr char kTraceVariable[] = "VEXO_SIM_TRACE";
+// Lines are gathered and written in pieces of about this size, and at every driver request.
+constexpr std::size_t kFlushSize = 64 * 1024;
+constexpr const char* kRegionNames[] = {"config", "io1", "io2", "none"};
+
+bool IsConfigPort(std::uint16_t port) {
+    return port >= kConfigAddressPort && port <= kConfigDataPort + 3;
+}
+
+// The value as many hex digits as the access has bits.
+const char* ValueFormat(int width) {
+    return width == 8 ? "0x%02" PRIX32 : width == 16 ? "0x%04" PRIX32 : "0x%08" PRIX32;
+}
+
+}  // namespace
+
+bool TraceFile::OpenFromEnvironment() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(kTraceVariable, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return false;
+    file_ = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!IsOpen()) return false;
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+    buffer_.reserve(kFlushSize + 256);
+    Line(
+        "# vexolite.vxd bus trace: port accesses and driver requests in the order the card saw "
+        "them. Window accesses are not traced: the library loads and stores the memories "
+        "directly.");
+    Line("seq time_us kind region where width value");
+    Flush();
+    return true;
+}
+
+void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int width,
+                     std::uint32_t value, std::uintptr_t code, std::uint32_t length) {
+    if (!IsOpen()) return;
+    if (width < 32) value &= (1u << width) - 1u;
+    Region region = IsConfigPort(port) ? kConfig : kUndecoded;
+    for (const PciFunction& f : board.functions) {
+        if (region != kUndecoded || !f.isCard || !f.IoDecoding()) continue;
+        for (int range = 0; range < 2; ++range) {
+            const std::uint32_t base = f.IoBase(range);
+            if (port >= base && port < base + 256u) region = range == 0 ? kIo1 : kIo2;
+        }
+    }
+    Tally& tally = tallies_[region][input ? 0 : 1];
+    ++tally.accesses;
+    tally.bytes += static_cast<std::uint32_t>(width) / 8;
+    if (input) {
+        CountRead(port, width, code, length);
+    } else {
+        EndReadRun();
+    }
+
+    char text[128];
+    const int n = std::snprintf(text, sizeof text, "%" PRIu64 " %" PRIu64 " %s %s 0x%04X %d ",
+                                ++sequence_, Microseconds(), input ? "in" : "out",
+                                kRegionNames[region], static_cast<unsigned>(port), width);
+    std::snprintf(text + n, sizeof text - n, ValueFormat(width), value);
+    Line(text);
+}
+
+void TraceFile::Request(std::uint32_t code, std::uint32_t inSize, std::uint32_t outSize, bool ok) {
+    if (!IsOpen()) return;
+    EndReadRun();
+    ++requests_;
+    if (!ok) ++failedRequests_;
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "%" PRIu64 " %" PRIu64 " req driver %" PRIu32 " %" PRIu32 "/%" PRIu32 " %s",
+                  ++sequence_, Microseconds(), code, inSize, outSize, ok ? "ok" : "FAILED");
+    Line(text);
+    Flush();
+}
+
+void TraceFile::Close() {
+    if (!IsOpen()) return;
+    EndReadRun();
+    WriteSummary();
+    Flush();
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}
+
+void TraceFile::Line(const char* text) {
+    buffer_ += text;
+    buffer_ += "\r\n";
+    if (buffer_.size() >= kFlushSize) Flush();
+}
+
+void TraceFile::Flush() {
+    DWORD written = 0;
+    if (!buffer_.empty()) {
+        WriteFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr);
+    }
+    buffer_.clear();
+}
+
+std::uint64_t TraceFile::Microseconds() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (frequency_.QuadPart == 0) return 0;
+    const std::uint64_t ticks = static_cast<std::uint64_t>(now.QuadPart - start_.QuadPart);
+    const std::uint64_t perSecond = static_cast<std::uint64_t>(frequency_.QuadPart);
+    return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+}
+
+void TraceFile::CountRead(std::uint16_t port, int width, std::uintptr_t code,
+                          std::uint32_t length) {
+    const bool continues = port == runPort_ && width == runWidth_ && code == runCodeEnd_;
+    if (runLength_ != 0 && !continues) EndReadRun();
+    runCodeEnd_ = code == 0 ? 0 : code + length;
+    runPort_ = port;
+    runWidth_ = width;
+    ++runLength_;
+}
+
+void TraceFile::EndReadRun() {
+    if (runLength_ >= kPauseMinimumReads) {
+        ++pauses_;
+        pauseReads_ += runLength_;
+        if (shortestPause_ == 0 || runLength_ < shortestPause_) shortestPause_ = runLength_;
+        if (runLength_ > longestPause_) longestPause_ = runLength_;
+    }
+    runLength_ = 0;
+}
+
+void TraceFile::WriteSummary() {
+    char text[160];
+    std::uint64_t accesses = 0;
+    for (const auto& region : tallies_) accesses += region[0].accesses + region[1].accesses;
+    std::snprintf(text, sizeof text,
+                  "# summary: %" PRIu64 " events, %" PRIu64 " port accesses, %" PRIu64
+                  " driver requests (%" PRIu64 " failed), after %" PRIu64 " us",
+                  sequence_, accesses, requests_, failedRequests_, Microseconds());
+    Line(text);
+    Line("# region kind accesses bytes");
+    for (int region = 0; region < kRegionCount; ++region) {
+        for (int kind = 0; kind < 2; ++kind) {
+            const Tally& tally = tallies_[region][kind];
+            if (tally.accesses == 0) continue;
+            std::snprintf(text, sizeof text, "# %s %s %" PRIu64 " %" PRIu64, kRegionNames[region],
+                          kind == 0 ? "in" : "out", tally.accesses, tally.bytes);
+            Line(text);
+        }
+    }
+    std::snprintf(text, sizeof text,
+                  "# pauses: %" PRIu64 " (runs of %" PRIu32 " or more reads of one port: %" PRIu64
+                  " reads, %" PRIu64 " to %" PRIu64 " long)",
+                  pauses_, kPauseMinimumReads, pauseReads_, shortestPause_, longestPause_);
+    Line(text);
+    Line("# window accesses: not traced");
+}
+
+}  // namespace vexo::sim::vxd

@@ -1,0 +1,259 @@
+// Proves under Wine that VEXO_SIM_TRACE makes vexolite.vxd write the bus trace a user reads: the
+// program runs itself again with the variable set, as an application that opens the card, moves
+// two words to I/O range 2 and reads one byte of external memory, and then checks the file that
+// run left: its header, cVexoOpen's driver requests in order, the transfer's port accesses, and a
+// summary whose counts are those of the lines above it.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "VexoDLL.h"
+#include "board_key_registry.h"
+#include "win_test.h"
+
+namespace {
+
+constexpr char kTracedRun[] = "--traced-run";
+constexpr std::uint32_t kIo1Base = 0xC000;
+constexpr std::uint32_t kIo2Base = 0xC400;
+constexpr std::uint32_t kWords[2] = {0x11223344u, 0x55667788u};
+
+// ---- the traced application ----------------------------------------------------------------
+
+int TracedApplication() {
+    if (cVexoOpen() != 1) return 2;
+    if (cVexoWriteBlockLong(VEXO_IO_ADDRESS(VEXO_IO2_AREA, 0x20), kWords, 2) != 1) return 3;
+    std::uint8_t byte = 0;
+    if (cVexoReadBlockByte(VEXO_EXTMEM_START + 0x10, &byte, 1) != 1) return 4;
+    return cVexoClose() == 1 ? 0 : 5;
+}
+
+// ---- reading the file -----------------------------------------------------------------------
+
+struct Line {
+    unsigned long long seq = 0, time = 0;
+    std::string kind, region, where, width, value;
+};
+
+struct TraceFileContents {
+    std::vector<std::string> header;  // the lines before the first event
+    std::vector<Line> events;
+    std::vector<std::string> summary;  // the '#' lines after the events
+};
+
+std::string Folder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return lines;
+    char text[512];
+    while (std::fgets(text, sizeof text, file) != nullptr) {
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        lines.push_back(line);
+    }
+    std::fclose(file);
+    return lines;
+}
+
+TraceFileContents Parse(const std::vector<std::string>& lines) {
+    TraceFileContents contents;
+    for (const std::string& text : lines) {
+        char kind[16], region[16], where[32], width[32], value[32];
+        Line line;
+        if (std::sscanf(text.c_str(), "%llu %llu %15s %15s %31s %31s %31s", &line.seq, &line.time,
+                        kind, region, where, width, value) == 7) {
+            line.kind = kind, line.region = region, line.where = where;
+            line.width = width, line.value = value;
+            contents.events.push_back(line);
+        } else if (contents.events.empty()) {
+            contents.header.push_back(text);
+        } else {
+            contents.summary.push_back(text);
+        }
+    }
+    return contents;
+}
+
+// Runs this program again as the traced application, with the variable naming `path`.
+DWORD RunTraced(const std::string& path) {
+    SetEnvironmentVariableA("VEXO_SIM_TRACE", path.c_str());
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = std::string("\"") + self + "\" " + kTracedRun;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    SetEnvironmentVariableA("VEXO_SIM_TRACE", nullptr);
+    if (!started) return 1000 + GetLastError();
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 999;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+}
+
+std::string Hex(std::uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
+    return text;
+}
+
+bool IsPort(const Line& e, const char* kind, std::uint32_t port, const char* width) {
+    return e.kind == kind && e.where == Hex(port, 4) && e.width == width;
+}
+
+TraceFileContents traced;
+
+void TheApplicationRanWithTheTraceOn() {
+    const std::string path = Folder() + "bus-trace.txt";
+    DeleteFileA(path.c_str());
+    ASSERT_EQ(RunTraced(path), 0u) << "the traced run's exit code";
+    traced = Parse(ReadLines(path));
+    ASSERT_TRUE(!traced.events.empty()) << "no events in " << path;
+}
+
+void HeaderNamesTheColumnsAndWhatIsNotTraced() {
+    ASSERT_EQ(traced.header.size(), 2u);
+    EXPECT_TRUE(traced.header[0].find("Window accesses are not traced") != std::string::npos)
+        << traced.header[0];
+    EXPECT_EQ(traced.header[1], std::string("seq time_us kind region where width value"));
+    unsigned long long expected = 1, time = 0;
+    for (const Line& e : traced.events) {
+        EXPECT_EQ(e.seq, expected++);
+        EXPECT_TRUE(e.time >= time) << "time goes back at " << e.seq;
+        time = e.time;
+    }
+}
+
+void OpenAsksTheDriverInOrder() {
+    struct Request {
+        const char* code;
+        const char* sizes;
+    };
+    const Request expected[] = {{"3", "0/4"},   {"2", "0/4"}, {"1", "0/4"},
+                                {"16", "16/0"}, {"6", "0/4"}, {"7", "0/4"}};
+    std::vector<Line> requests;
+    for (const Line& e : traced.events) {
+        if (e.kind == "req") requests.push_back(e);
+    }
+    ASSERT_EQ(requests.size(), sizeof expected / sizeof expected[0]);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].region, std::string("driver"));
+        EXPECT_EQ(requests[i].where, std::string(expected[i].code)) << "request " << i;
+        EXPECT_EQ(requests[i].width, std::string(expected[i].sizes)) << "request " << i;
+        EXPECT_EQ(requests[i].value, std::string("ok")) << "request " << i;
+    }
+}
+
+void TheTransferShowsOnItsPorts() {
+    // After the last request: the three set-up writes, the two words, then one pause.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < traced.events.size(); ++i) {
+        if (traced.events[i].kind == "req") at = i + 1;
+    }
+    const std::vector<Line>& e = traced.events;
+    ASSERT_TRUE(e.size() >= at + 5 + 50) << e.size() << " events";
+    EXPECT_TRUE(IsPort(e[at], "out", kIo1Base + 0xC4, "32"));
+    EXPECT_TRUE(IsPort(e[at + 1], "out", kIo2Base + 0x00, "32"));
+    EXPECT_TRUE(IsPort(e[at + 2], "out", kIo2Base + 0x10, "32"));
+    for (int k = 0; k < 2; ++k) {
+        const Line& word = e[at + 3 + k];
+        EXPECT_TRUE(IsPort(word, "out", kIo2Base + 0x20 + 4 * k, "32")) << word.where;
+        EXPECT_EQ(word.region, std::string("io2"));
+        EXPECT_EQ(word.value, Hex(kWords[k], 8));
+    }
+    for (std::size_t i = at + 5; i < e.size(); ++i) {
+        EXPECT_TRUE(IsPort(e[i], "in", kIo1Base, "8") && e[i].region == "io1")
+            << "event " << e[i].seq << ": " << e[i].kind << " " << e[i].where;
+    }
+    EXPECT_EQ(e.size() - at - 5, 50u);
+}
+
+// The summary's line for a region and kind: accesses and bytes, or zeros when it has none.
+void SummaryTally(const char* region, const char* kind, unsigned long long* accesses,
+                  unsigned long long* bytes) {
+    *accesses = *bytes = 0;
+    const std::string prefix = std::string("# ") + region + " " + kind + " ";
+    for (const std::string& line : traced.summary) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            std::sscanf(line.c_str() + prefix.size(), "%llu %llu", accesses, bytes);
+        }
+    }
+}
+
+void SummaryCountsTheEvents() {
+    ASSERT_TRUE(!traced.summary.empty());
+    unsigned long long events = 0, ports = 0, requests = 0, failed = 0;
+    EXPECT_EQ(std::sscanf(traced.summary[0].c_str(),
+                          "# summary: %llu events, %llu port accesses, %llu driver requests (%llu "
+                          "failed)",
+                          &events, &ports, &requests, &failed),
+              4)
+        << traced.summary[0];
+    EXPECT_EQ(events, traced.events.size());
+    EXPECT_EQ(requests, 6u);
+    EXPECT_EQ(failed, 0u);
+    EXPECT_EQ(ports, traced.events.size() - 6);
+
+    for (const char* region : {"config", "io1", "io2", "none"}) {
+        for (const char* kind : {"in", "out"}) {
+            unsigned long long count = 0, bytes = 0;
+            for (const Line& e : traced.events) {
+                if (e.region != region || e.kind != kind) continue;
+                ++count;
+                bytes += std::stoul(e.width) / 8;
+            }
+            unsigned long long summaryCount = 0, summaryBytes = 0;
+            SummaryTally(region, kind, &summaryCount, &summaryBytes);
+            EXPECT_EQ(summaryCount, count) << region << " " << kind;
+            EXPECT_EQ(summaryBytes, bytes) << region << " " << kind;
+        }
+    }
+    bool pauseLine = false;
+    for (const std::string& line : traced.summary) {
+        unsigned long long pauses = 0, reads = 0;
+        if (std::sscanf(line.c_str(), "# pauses: %llu (runs of 10 or more reads of one port: %llu",
+                        &pauses, &reads) == 2) {
+            pauseLine = true;
+            EXPECT_EQ(pauses, 1u);
+            EXPECT_EQ(reads, 50u);
+        }
+    }
+    EXPECT_TRUE(pauseLine) << "no pause line in the summary";
+}
+
+const win_test::Case kCases[] = {
+    {"the application ran with VEXO_SIM_TRACE set", TheApplicationRanWithTheTraceOn},
+    {"the header names the columns and what is not traced",
+     HeaderNamesTheColumnsAndWhatIsNotTraced},
+    {"cVexoOpen's driver requests are in the file in order", OpenAsksTheDriverInOrder},
+    {"the transfer shows on its ports with its values and its pause", TheTransferShowsOnItsPorts},
+    {"the summary counts the events above it", SummaryCountsTheEvents},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], kTracedRun) == 0) return TracedApplication();
+    win_test::ReportCrashes();
+    if (!board_key_registry::WriteBoardKey(0xE9000000u, 0xEA000000u, kIo1Base, kIo2Base)) {
+        std::printf("cannot write the board configuration key\n");
+        return 1;
+    }
+    win_test::RunCases(kCases);
+    return win_test::Summary();
+}
