@@ -260,16 +260,37 @@ static PciFunction* SelectedFunction(Board& board) {
     return board.FindFunction(LatchBus(latch), LatchDevice(latch), LatchFunction(latch));
 }
 
-// The card register that decodes `port`, or null.
-static std::uint8_t* DecodedIoByte(Board& board, std::uint32_t port) {
-    for (PciFunction& f : board.functions) {
+// The card and I/O range that decode `port`; false when no card does.
+template <typename Functions, typename Function>
+static bool FindDecoder(Functions& functions, std::uint32_t port, Function** found, int* range) {
+    for (auto& f : functions) {
         if (!f.isCard || !f.IoDecoding()) continue;
-        for (int range = 0; range < 2; ++range) {
-            const std::uint64_t base = f.IoBase(range);
-            if (port >= base && port < base + kIoRangeSize) return &f.io[range][port - base];
+        for (int r = 0; r < 2; ++r) {
+            const std::uint64_t base = f.IoBase(r);
+            if (port >= base && port < base + kIoRangeSize) {
+                *found = &f;
+                *range = r;
+                return true;
+            }
         }
     }
-    return nullptr;
+    return false;
+}
+
+// The card register that decodes `port`, or null.
+static std::uint8_t* DecodedIoByte(Board& board, std::uint32_t port) {
+    PciFunction* f = nullptr;
+    int range = 0;
+    if (!FindDecoder(board.functions, port, &f, &range)) return nullptr;
+    return &f->io[range][port - f->IoBase(range)];
+}
+
+Board::PortOwner Board::OwnerOf(std::uint16_t port) const {
+    if (IsConfigPort(port)) return PortOwner::Config;
+    const PciFunction* f = nullptr;
+    int range = 0;
+    if (!FindDecoder(functions, port, &f, &range)) return PortOwner::Nobody;
+    return range == 0 ? PortOwner::Io1 : PortOwner::Io2;
 }
 
 static std::uint32_t ReadBusPort(Board& board, std::uint16_t port, int width) {

@@ -199,6 +199,11 @@ struct Board {
     std::uint32_t PortRead(std::uint16_t port, int width);
     void PortWrite(std::uint16_t port, int width, std::uint32_t value);
 
+    // Who answers `port`: one of the configuration ports 0xCF8-0xCFF, I/O range 0 or 1 of a card
+    // (the first card whose decoding range holds it), or nobody.
+    enum class PortOwner { Config, Io1, Io2, Nobody };
+    PortOwner OwnerOf(std::uint16_t port) const;
+
     // Control codes, as the driver answers them, traced. Returns the DeviceIoControl result;
     // *returned (when not null) gets the count of reply bytes, 0 on failure.
     bool DriverRequest(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,

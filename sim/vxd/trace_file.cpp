@@ -13,8 +13,18 @@ constexpr char kTraceVariable[] = "VEXO_SIM_TRACE";
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr const char* kRegionNames[] = {"config", "io1", "io2", "none"};
 
-bool IsConfigPort(std::uint16_t port) {
-    return port >= kConfigAddressPort && port <= kConfigDataPort + 3;
+TraceFile::Region RegionOf(Board::PortOwner owner) {
+    switch (owner) {
+        case Board::PortOwner::Config:
+            return TraceFile::kConfig;
+        case Board::PortOwner::Io1:
+            return TraceFile::kIo1;
+        case Board::PortOwner::Io2:
+            return TraceFile::kIo2;
+        case Board::PortOwner::Nobody:
+            break;
+    }
+    return TraceFile::kUndecoded;
 }
 
 // The value as many hex digits as the access has bits.
@@ -47,14 +57,7 @@ void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int wid
                      std::uint32_t value, std::uintptr_t code, std::uint32_t length) {
     if (!IsOpen()) return;
     if (width < 32) value &= (1u << width) - 1u;
-    Region region = IsConfigPort(port) ? kConfig : kUndecoded;
-    for (const PciFunction& f : board.functions) {
-        if (region != kUndecoded || !f.isCard || !f.IoDecoding()) continue;
-        for (int range = 0; range < 2; ++range) {
-            const std::uint32_t base = f.IoBase(range);
-            if (port >= base && port < base + 256u) region = range == 0 ? kIo1 : kIo2;
-        }
-    }
+    const Region region = RegionOf(board.OwnerOf(port));
     Tally& tally = tallies_[region][input ? 0 : 1];
     ++tally.accesses;
     tally.bytes += static_cast<std::uint32_t>(width) / 8;

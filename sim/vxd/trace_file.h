@@ -45,8 +45,10 @@ class TraceFile {
     // Writes the summary and closes the file.
     void Close();
 
-  private:
+    // Where a port access went, as the summary counts it.
     enum Region { kConfig, kIo1, kIo2, kUndecoded, kRegionCount };
+
+  private:
     struct Tally {
         std::uint64_t accesses = 0;
         std::uint64_t bytes = 0;
