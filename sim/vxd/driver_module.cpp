@@ -24,9 +24,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "accessor_calls.h"
 #include "board.h"
 #include "bus_lock.h"
 #include "card_store.h"
+#include "port_instruction.h"
 #include "trace_file.h"
 #include "vexolite_sim.h"
 
@@ -35,6 +37,9 @@ namespace {
 using vexo::sim::Board;
 using vexo::sim::PciFunction;
 using vexo::sim::vxd::BusGuard;
+using vexo::sim::vxd::DecodePortInstruction;
+using vexo::sim::vxd::kLongestPortInstruction;
+using vexo::sim::vxd::PortInstruction;
 
 static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
                   static_cast<int>(vexo::sim::Op::DriverRequest) == SIM_OP_DRIVER_REQUEST,
@@ -51,8 +56,6 @@ volatile LONG trapsTaken = 0;
 constexpr DWORD kPrivilegedInstruction = 0xC0000096u;
 constexpr DWORD kIllegalInstruction = 0xC000001Du;
 
-constexpr std::uint8_t kOperandSizePrefix = 0x66;
-constexpr std::size_t kLongestPortInstruction = 3;  // 66 E5 ib
 // A debugger stepping through the code expects one instruction per step.
 constexpr DWORD kTrapFlag = 0x100;
 constexpr DWORD kExecutableAndReadable =
@@ -63,64 +66,15 @@ constexpr std::uintptr_t kPageSize = 0x1000;
 // would otherwise fill the 32-bit address space with its trace.
 constexpr std::size_t kTraceLimit = 1u << 20;
 
-// One decoded in/out instruction.
-struct PortInstruction {
-    bool isInput;
-    bool prefixed;  // 0x66 present
-    int width;      // bits
-    std::uint16_t port;
-    std::uint32_t length;  // bytes, prefix included
-};
-
-// Decodes the instruction in the `available` bytes at `code`; false for anything that is not a
-// port instruction or does not fit. Bytes past the opcode are read only for a port instruction.
-//   E4 ib / E5 ib   in al/eax, imm8        EC / ED   in al/eax, dx
-//   E6 ib / E7 ib   out imm8, al/eax       EE / EF   out dx, al/eax
-// A 0x66 prefix turns the eax forms into ax forms; the byte forms ignore it, as the CPU does.
-bool DecodePortInstruction(const std::uint8_t* code, std::size_t available, std::uint32_t edx,
-                           PortInstruction* out) {
-    std::uint32_t at = 0;
-    if (available == 0) return false;
-    const bool operand16 = code[at] == kOperandSizePrefix;
-    if (operand16 && ++at == available) return false;
-    const std::uint8_t opcode = code[at++];
-    const bool immediate = opcode >= 0xE4 && opcode <= 0xE7;
-    const bool viaDx = opcode >= 0xEC && opcode <= 0xEF;
-    if (!immediate && !viaDx) return false;
-    if (immediate && at == available) return false;
-    const bool wide = (opcode & 1u) != 0;
-    out->isInput = (opcode & 2u) == 0;
-    out->prefixed = operand16;
-    out->width = !wide ? 8 : (operand16 ? 16 : 32);
-    out->port = immediate ? code[at++] : static_cast<std::uint16_t>(edx);
-    out->length = at;
-    return true;
-}
-
 // The forms a run goes on through: those compilers emit for port access. A prefixed byte form
 // is left to a trap of its own.
 bool BatchableForm(const PortInstruction& instruction) {
     return !(instruction.prefixed && instruction.width == 8);
 }
 
-std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int width) {
-    if (width == 8) return (eax & 0xFFFFFF00u) | (value & 0xFFu);
-    if (width == 16) return (eax & 0xFFFF0000u) | (value & 0xFFFFu);
-    return value;
-}
-
 // The instruction's bus access and its effect on EAX and EIP, as the CPU with a card would.
 void Perform(const PortInstruction& instruction, CONTEXT* context) {
-    if (instruction.isInput) {
-        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
-        traceFile.Port(*board, true, instruction.port, instruction.width, value, context->Eip,
-                       instruction.length);
-        context->Eax = MergeIntoEax(context->Eax, value, instruction.width);
-    } else {
-        board->PortWrite(instruction.port, instruction.width, context->Eax);
-        traceFile.Port(*board, false, instruction.port, instruction.width, context->Eax,
-                       context->Eip, instruction.length);
-    }
+    context->Eax = vexo::sim::vxd::PerformPortInstruction(instruction, context->Eax, context->Eip);
     context->Eip += instruction.length;
 }
 
@@ -170,6 +124,13 @@ void PerformRestOfRun(CONTEXT* context) {
 
 LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if (code == EXCEPTION_BREAKPOINT && board != nullptr) {
+        const BusGuard guard;  // waits until the rewrite that set the breakpoint is done
+        const auto at = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+        if (!vexo::sim::vxd::IsRewrittenCall(at)) return EXCEPTION_CONTINUE_SEARCH;
+        info->ContextRecord->Eip = at;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
     if ((code != kPrivilegedInstruction && code != kIllegalInstruction) || board == nullptr) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
@@ -183,8 +144,12 @@ LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     }
     InterlockedIncrement(&trapsTaken);
     const BusGuard guard;  // the whole run: each access in it stays atomic and in order
+    const std::uintptr_t trapped = context->Eip;
     Perform(instruction, context);
-    if (trapBatching && (context->EFlags & kTrapFlag) == 0) PerformRestOfRun(context);
+    if (trapBatching && (context->EFlags & kTrapFlag) == 0) {
+        PerformRestOfRun(context);
+        vexo::sim::vxd::RedirectAccessorCall(trapped, context->Esp);
+    }
     vexo::sim::SaveCard();  // the next program finds the registers as this one left them
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -243,23 +208,50 @@ bool Attach() {
 }
 
 // Without the lock: at process exit the other threads are gone, and one of them may have died
-// holding it.
-void Detach() {
+// holding it. Unloaded from a running process, the module first puts the calls it redirected
+// back; at process exit they stay, and the lock with them, for a module detaching after this one
+// whose calls then meet a bus without a card.
+void Detach(bool processExit) {
     if (portTrap != nullptr) RemoveVectoredExceptionHandler(portTrap);
     portTrap = nullptr;
+    if (!processExit) {
+        const BusGuard guard;
+        vexo::sim::vxd::RestoreAccessorCalls();
+    }
     traceFile.Close();
     vexo::sim::CloseCard();
     board = nullptr;
-    vexo::sim::vxd::DeleteBusLock();
+    if (!processExit) vexo::sim::vxd::DeleteBusLock();
 }
 
 }  // namespace
 
+namespace vexo::sim::vxd {
+
+// Without a card (the module detached at process exit) the bus floats: inputs read all ones.
+std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::uint32_t eax,
+                                     std::uintptr_t code) {
+    if (board == nullptr)
+        return instruction.isInput ? MergeIntoEax(eax, ~0u, instruction.width) : eax;
+    if (instruction.isInput) {
+        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
+        traceFile.Port(*board, true, instruction.port, instruction.width, value, code,
+                       instruction.length);
+        return MergeIntoEax(eax, value, instruction.width);
+    }
+    board->PortWrite(instruction.port, instruction.width, eax);
+    traceFile.Port(*board, false, instruction.port, instruction.width, eax, code,
+                   instruction.length);
+    return eax;
+}
+
+}  // namespace vexo::sim::vxd
+
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) return Attach() ? TRUE : FALSE;
-    if (reason == DLL_PROCESS_DETACH) Detach();
+    if (reason == DLL_PROCESS_DETACH) Detach(reserved != nullptr);
     return TRUE;
 }
 
@@ -459,7 +451,9 @@ void SIM_CALL SimSetTracing(int on) {
 }
 
 void SIM_CALL SimSetTrapBatching(int on) {
+    const BusGuard guard;
     trapBatching = on != 0;
+    if (!trapBatching) vexo::sim::vxd::RestoreAccessorCalls();
 }
 
 uint32_t SIM_CALL SimTrapCount(void) {

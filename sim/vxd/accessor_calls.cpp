@@ -1,0 +1,332 @@
+// Redirected accessor calls: see accessor_calls.h.
+#include "accessor_calls.h"
+
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // FlushProcessWriteBuffers
+#endif
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "bus_lock.h"
+#include "card_store.h"
+#include "port_instruction.h"
+
+namespace {
+
+using vexo::sim::vxd::PortInstruction;
+
+// How an accessor loads a register from its stack arguments.
+enum class Load : std::uint8_t { None, Dword, Word, Byte };
+
+struct LoadForm {
+    std::uint8_t bytes[5];
+    std::uint8_t length;
+    bool intoEdx;  // else EAX
+    Load load;
+};
+
+// The loads an accessor may start with: the port (first argument) into EDX, the value (second
+// argument) into EAX, each at most once, in either order.
+constexpr LoadForm kLoadForms[] = {
+    {{0x8B, 0x54, 0x24, 0x04}, 4, true, Load::Dword},        // mov edx, [esp+4]
+    {{0x0F, 0xB7, 0x54, 0x24, 0x04}, 5, true, Load::Word},   // movzx edx, word [esp+4]
+    {{0x8B, 0x44, 0x24, 0x08}, 4, false, Load::Dword},       // mov eax, [esp+8]
+    {{0x0F, 0xB7, 0x44, 0x24, 0x08}, 5, false, Load::Word},  // movzx eax, word [esp+8]
+    {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, Load::Byte},  // movzx eax, byte [esp+8]
+};
+constexpr std::uintptr_t kLongestLoads = 10;
+constexpr std::uint8_t kRet = 0xC3;
+constexpr std::uint8_t kCallRel32 = 0xE8;
+constexpr std::uint8_t kBreakpoint = 0xCC;
+constexpr std::uintptr_t kCallLength = 5;
+constexpr std::uintptr_t kCacheLine = 64;
+
+// A recognised accessor: its entry, its port instruction and what it loads first.
+struct Accessor {
+    std::uintptr_t start;
+    std::uintptr_t code;
+    PortInstruction instruction;  // the port comes from EDX at each call
+    Load port;
+    Load value;
+};
+
+// A call whose displacement now points at a stub.
+struct RedirectedCall {
+    std::uintptr_t call;
+    std::int32_t original;
+    std::int32_t redirected;
+};
+
+// Must match the stubs' .rept count below.
+constexpr std::uint32_t kStubs = 64;
+constexpr std::uintptr_t kStubLength = 10;  // push imm32; jmp rel32
+constexpr std::uint32_t kMaxRedirectedCalls = 1024;
+constexpr std::uint32_t kMaxCallsAcrossLines = 256;
+
+Accessor accessors[kStubs];
+std::uint32_t accessorCount = 0;
+RedirectedCall redirectedCalls[kMaxRedirectedCalls];
+std::uint32_t redirectedCount = 0;
+// Calls whose displacement crosses a cache line and was ever rewritten (behind a breakpoint):
+// kept for good, so that a thread that met the breakpoint knows it for one of these.
+std::uintptr_t callsAcrossLines[kMaxCallsAcrossLines];
+std::uint32_t callsAcrossLinesCount = 0;
+
+constexpr DWORD kExecutable = PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD kReadable = kExecutable | PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY;
+
+// Whether all `count` bytes at `from` are committed with one of `protections` (and no guard).
+bool Accessible(std::uintptr_t from, std::uintptr_t count, DWORD protections) {
+    const std::uintptr_t end = from + count;
+    if (end < from) return false;
+    for (std::uintptr_t at = from; at < end;) {
+        MEMORY_BASIC_INFORMATION region = {};
+        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+            region.State != MEM_COMMIT || (region.Protect & protections) == 0 ||
+            (region.Protect & PAGE_GUARD) != 0) {
+            return false;
+        }
+        at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
+std::uint32_t Loaded(Load load, std::uint32_t argument) {
+    if (load == Load::Word) return argument & 0xFFFFu;
+    if (load == Load::Byte) return argument & 0xFFu;
+    return argument;
+}
+
+// Decodes the accessor at `start` whose port instruction is at `code`: loads only up to it, a
+// port instruction through DX (the prefixed byte forms aside), then ret. The bytes are readable.
+bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
+    *out = Accessor{start, code, {}, Load::None, Load::None};
+    const auto* at = reinterpret_cast<const std::uint8_t*>(start);
+    const auto* end = reinterpret_cast<const std::uint8_t*>(code);
+    while (at < end) {
+        const LoadForm* form = nullptr;
+        for (const LoadForm& candidate : kLoadForms) {
+            if (candidate.length <= end - at &&
+                std::memcmp(at, candidate.bytes, candidate.length) == 0) {
+                form = &candidate;
+            }
+        }
+        if (form == nullptr) return false;
+        Load& target = form->intoEdx ? out->port : out->value;
+        if (target != Load::None) return false;
+        target = form->load;
+        at += form->length;
+    }
+    if (at != end) return false;
+    PortInstruction& instruction = out->instruction;
+    if (!vexo::sim::vxd::DecodePortInstruction(end, vexo::sim::vxd::kLongestPortInstruction, 0,
+                                               &instruction) ||
+        !instruction.viaDx || (instruction.prefixed && instruction.width == 8)) {
+        return false;
+    }
+    const bool valueLoaded = out->value != Load::None;
+    return out->port != Load::None && valueLoaded == !instruction.isInput &&
+           end[instruction.length] == kRet;
+}
+
+}  // namespace
+
+// The stubs and their common entry. Stub i pushes i and jumps to the entry, which saves every
+// register and the flags, lets PerformAccessorCall act for accessor i on the saved frame, restores
+// them and returns to the accessor's caller as the accessor's ret would.
+extern "C" {
+void vexo_sim_accessor_entry();
+extern const std::uint8_t vexo_sim_accessor_stubs[];
+}
+
+asm(R"(
+    .text
+    .globl _vexo_sim_accessor_entry
+    .p2align 4
+_vexo_sim_accessor_entry:
+    pushfl
+    pushal
+    cld
+    pushl %esp
+    call _vexo_sim_PerformAccessorCall
+    addl $4, %esp
+    popal
+    popfl
+    leal 4(%esp), %esp
+    ret
+
+    .globl _vexo_sim_accessor_stubs
+    .p2align 4
+_vexo_sim_accessor_stubs:
+    .set stub, 0
+    .rept 64
+    .byte 0x68
+    .long stub
+    .byte 0xE9
+    .long _vexo_sim_accessor_entry - . - 4
+    .set stub, stub + 1
+    .endr
+)");
+
+// The stack as the entry leaves it: pushal's registers, the flags, the stub's accessor index,
+// then the accessor's own frame (return address and arguments).
+struct AccessorFrame {
+    std::uint32_t edi, esi, ebp, esp, ebx, edx, ecx, eax;
+    std::uint32_t eflags;
+    std::uint32_t accessor;
+    std::uint32_t returnAddress;
+    std::uint32_t arguments[2];
+};
+
+// Does what the accessor would: its loads, then its port instruction on the card. The stack may
+// arrive with any alignment, as at the accessor's own entry.
+extern "C" __attribute__((used, force_align_arg_pointer)) void vexo_sim_PerformAccessorCall(
+    AccessorFrame* frame) {
+    const Accessor& accessor = accessors[frame->accessor];
+    frame->edx = Loaded(accessor.port, frame->arguments[0]);
+    if (accessor.value != Load::None) frame->eax = Loaded(accessor.value, frame->arguments[1]);
+    PortInstruction instruction = accessor.instruction;
+    instruction.port = static_cast<std::uint16_t>(frame->edx);
+    const vexo::sim::vxd::BusGuard guard;
+    frame->eax = vexo::sim::vxd::PerformPortInstruction(instruction, frame->eax, accessor.code);
+    vexo::sim::SaveCard();
+}
+
+namespace {
+
+std::uintptr_t StubAddress(std::uint32_t index) {
+    return reinterpret_cast<std::uintptr_t>(vexo_sim_accessor_stubs) + index * kStubLength;
+}
+
+// The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
+int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
+    for (std::uint32_t i = 0; i < accessorCount; ++i) {
+        if (accessors[i].start == start && accessors[i].code == code) return static_cast<int>(i);
+    }
+    if (accessorCount == kStubs || code < start || code - start > kLongestLoads ||
+        !Accessible(start, code - start + vexo::sim::vxd::kLongestPortInstruction + 1,
+                    kExecutable)) {
+        return -1;
+    }
+    Accessor accessor;
+    if (!DecodeAccessor(start, code, &accessor)) return -1;
+    accessors[accessorCount] = accessor;
+    return static_cast<int>(accessorCount++);
+}
+
+std::uint32_t LockedCompareExchange(volatile std::uint32_t* at, std::uint32_t expected,
+                                    std::uint32_t wanted) {
+    asm volatile("lock cmpxchgl %2, %1" : "+a"(expected), "+m"(*at) : "r"(wanted) : "memory", "cc");
+    return expected;  // what was there
+}
+
+// Replaces the code byte at `at` if it holds `expected`: a locked exchange of the aligned dword
+// around it, so that it is written whole and its neighbours are kept.
+bool ExchangeCodeByte(std::uintptr_t at, std::uint8_t expected, std::uint8_t wanted) {
+    auto* word = reinterpret_cast<volatile std::uint32_t*>(at & ~std::uintptr_t{3});
+    const unsigned shift = static_cast<unsigned>(at & 3u) * 8;
+    std::uint32_t old = *word;
+    for (;;) {
+        if (((old >> shift) & 0xFFu) != expected) return false;
+        const std::uint32_t replaced = (old & ~(0xFFu << shift)) | (std::uint32_t{wanted} << shift);
+        const std::uint32_t seen = LockedCompareExchange(word, old, replaced);
+        if (seen == old) return true;
+        old = seen;
+    }
+}
+
+bool Remembered(std::uintptr_t call) {
+    for (std::uint32_t i = 0; i < callsAcrossLinesCount; ++i) {
+        if (callsAcrossLines[i] == call) return true;
+    }
+    return false;
+}
+
+// A displacement across two cache lines cannot be written in one piece that every CPU sees
+// whole. The call becomes a breakpoint first, which a thread arriving meanwhile meets and waits
+// out (IsRewrittenCall); every CPU is made to see that before the displacement is written,
+// and the new displacement before the call comes back.
+bool RewriteBehindBreakpoint(std::uintptr_t call, std::int32_t wanted) {
+    if (!Remembered(call)) {
+        if (callsAcrossLinesCount == kMaxCallsAcrossLines) return false;
+        callsAcrossLines[callsAcrossLinesCount++] = call;
+    }
+    if (!ExchangeCodeByte(call, kCallRel32, kBreakpoint)) return false;
+    FlushProcessWriteBuffers();
+    std::memcpy(reinterpret_cast<void*>(call + 1), &wanted, sizeof wanted);
+    FlushProcessWriteBuffers();
+    return ExchangeCodeByte(call, kBreakpoint, kCallRel32);
+}
+
+// Replaces the displacement of the call at `call` if it still holds `expected`. Inside one cache
+// line that is one locked write, so that a thread running the call sees the old or the new one,
+// never a mix.
+bool RewriteDisplacement(std::uintptr_t call, std::int32_t expected, std::int32_t wanted) {
+    const std::uintptr_t at = call + 1;
+    const std::uintptr_t first = call & ~std::uintptr_t{3};  // the dword ExchangeCodeByte writes
+    void* span = reinterpret_cast<void*>(first);
+    const SIZE_T spanLength = at + sizeof(std::int32_t) - first;
+    DWORD was = 0;
+    if (!VirtualProtect(span, spanLength, PAGE_EXECUTE_READWRITE, &was)) return false;
+    bool rewritten = false;
+    if (at % kCacheLine <= kCacheLine - sizeof(std::int32_t)) {
+        auto* displacement = reinterpret_cast<volatile std::uint32_t*>(at);
+        rewritten = LockedCompareExchange(displacement, static_cast<std::uint32_t>(expected),
+                                          static_cast<std::uint32_t>(wanted)) ==
+                    static_cast<std::uint32_t>(expected);
+    } else {
+        std::int32_t current = 0;
+        std::memcpy(&current, reinterpret_cast<const void*>(at), sizeof current);
+        rewritten = current == expected && RewriteBehindBreakpoint(call, wanted);
+    }
+    DWORD ignored = 0;
+    VirtualProtect(span, spanLength, was, &ignored);
+    FlushInstructionCache(GetCurrentProcess(), span, spanLength);
+    return rewritten;
+}
+
+}  // namespace
+
+namespace vexo::sim::vxd {
+
+void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
+    if (redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
+    const std::uintptr_t returnAddress = *reinterpret_cast<const std::uint32_t*>(esp);
+    const std::uintptr_t call = returnAddress - kCallLength;
+    if (returnAddress < kCallLength || !Accessible(call, kCallLength, kExecutable)) return;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(call);
+    std::int32_t displacement = 0;
+    std::memcpy(&displacement, bytes + 1, sizeof displacement);
+    const std::uintptr_t target = returnAddress + static_cast<std::uint32_t>(displacement);
+    if (bytes[0] != kCallRel32) return;
+    const int index = AccessorIndex(target, trapped);
+    if (index < 0) return;
+    const auto toStub =
+        static_cast<std::int32_t>(StubAddress(static_cast<std::uint32_t>(index)) - returnAddress);
+    if (RewriteDisplacement(call, displacement, toStub)) {
+        redirectedCalls[redirectedCount++] = {call, displacement, toStub};
+    }
+}
+
+void RestoreAccessorCalls() {
+    for (std::uint32_t i = 0; i < redirectedCount; ++i) {
+        const RedirectedCall& c = redirectedCalls[i];
+        if (Accessible(c.call, kCallLength, kExecutable)) {
+            RewriteDisplacement(c.call, c.redirected, c.original);
+        }
+    }
+    redirectedCount = 0;
+}
+
+bool IsRewrittenCall(std::uintptr_t breakpoint) {
+    return Remembered(breakpoint);
+}
+
+std::uint32_t RedirectedCallCount() {
+    return redirectedCount;
+}
+
+}  // namespace vexo::sim::vxd

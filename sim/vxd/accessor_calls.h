@@ -1,0 +1,36 @@
+// Calls of port accessors that go straight to the simulated card instead of trapping.
+//
+// Compiled code reaches ports through small accessor functions: load the port (and for an output
+// the value) from the stack, one port instruction, return. Each call of one traps, and a trap
+// costs many times what the card model does for the access. After such an accessor traps, the
+// direct call that reached it (`call rel32`, found through the return address) is redirected to a
+// stub of this module that performs the same access on the card and leaves the registers and flags
+// exactly as the accessor would: the port register loaded as the accessor loads it, EAX after the
+// input, everything else as it was. The next call from that place costs no trap; calls from places
+// that do not match keep trapping. The bus accesses, their order and their trace do not change.
+//
+// Another thread running the call meanwhile takes either the old target (and traps) or the new
+// one: a displacement inside one cache line is one locked 4-byte write; one that crosses a line is
+// written behind a breakpoint on the call, which such a thread meets and waits out. Every function
+// here runs under the bus lock.
+#pragma once
+
+#include <cstdint>
+
+namespace vexo::sim::vxd {
+
+// After the port instruction at `trapped` trapped with ESP at `esp` and was performed: redirects
+// the call that reached it when it is a direct call of an accessor, as above.
+void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp);
+
+// Puts every redirected call back as it was, so that each access traps again.
+void RestoreAccessorCalls();
+
+// Whether a breakpoint at `breakpoint` is one a call rewrite set. Asked with the bus lock taken,
+// so the rewrite is over and the call may run again from there.
+bool IsRewrittenCall(std::uintptr_t breakpoint);
+
+// Calls redirected so far and not restored.
+std::uint32_t RedirectedCallCount();
+
+}  // namespace vexo::sim::vxd
