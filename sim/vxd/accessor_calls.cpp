@@ -38,16 +38,19 @@ constexpr LoadForm kLoadForms[] = {
     {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, Load::Byte},  // movzx eax, byte [esp+8]
 };
 constexpr std::uintptr_t kLongestLoads = 10;
+constexpr std::uintptr_t kLongestAccessor = kLongestLoads + 3 + 1;  // and 66 EF, ret
 constexpr std::uint8_t kRet = 0xC3;
 constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 
-// A recognised accessor: its entry, its port instruction and what it loads first.
+// A recognised accessor: its entry, its port instruction and what it loads first, and its bytes,
+// since other code may come to lie at the same place (a module unloaded and another loaded).
 struct Accessor {
     std::uintptr_t start;
     std::uintptr_t code;
+    std::uint8_t bytes[kLongestAccessor];
     PortInstruction instruction;  // the port comes from EDX at each call
     Load port;
     Load value;
@@ -100,10 +103,14 @@ std::uint32_t Loaded(Load load, std::uint32_t argument) {
     return argument;
 }
 
+std::size_t Length(const Accessor& accessor) {
+    return accessor.code - accessor.start + accessor.instruction.length + 1;
+}
+
 // Decodes the accessor at `start` whose port instruction is at `code`: loads only up to it, a
 // port instruction through DX (the prefixed byte forms aside), then ret. The bytes are readable.
 bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
-    *out = Accessor{start, code, {}, Load::None, Load::None};
+    *out = Accessor{start, code, {}, {}, Load::None, Load::None};
     const auto* at = reinterpret_cast<const std::uint8_t*>(start);
     const auto* end = reinterpret_cast<const std::uint8_t*>(code);
     while (at < end) {
@@ -128,8 +135,12 @@ bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
         return false;
     }
     const bool valueLoaded = out->value != Load::None;
-    return out->port != Load::None && valueLoaded == !instruction.isInput &&
-           end[instruction.length] == kRet;
+    if (out->port == Load::None || valueLoaded == instruction.isInput ||
+        end[instruction.length] != kRet) {
+        return false;
+    }
+    std::memcpy(out->bytes, reinterpret_cast<const void*>(start), Length(*out));
+    return true;
 }
 
 }  // namespace
@@ -203,16 +214,20 @@ std::uintptr_t StubAddress(std::uint32_t index) {
 
 // The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
-    for (std::uint32_t i = 0; i < accessorCount; ++i) {
-        if (accessors[i].start == start && accessors[i].code == code) return static_cast<int>(i);
-    }
-    if (accessorCount == kStubs || code < start || code - start > kLongestLoads ||
+    if (code < start || code - start > kLongestLoads ||
         !Accessible(start, code - start + vexo::sim::vxd::kLongestPortInstruction + 1,
                     kExecutable)) {
         return -1;
     }
+    for (std::uint32_t i = 0; i < accessorCount; ++i) {
+        const Accessor& known = accessors[i];
+        if (known.start == start && known.code == code &&
+            std::memcmp(known.bytes, reinterpret_cast<const void*>(start), Length(known)) == 0) {
+            return static_cast<int>(i);
+        }
+    }
     Accessor accessor;
-    if (!DecodeAccessor(start, code, &accessor)) return -1;
+    if (accessorCount == kStubs || !DecodeAccessor(start, code, &accessor)) return -1;
     accessors[accessorCount] = accessor;
     return static_cast<int>(accessorCount++);
 }

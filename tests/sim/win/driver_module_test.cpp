@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "vexolite_sim.h"
@@ -315,6 +316,150 @@ void RunsReadCodeOnlyWhereItCanRun() {
     EXPECT_TRUE(faulted);
 }
 
+// ---- accessor calls --------------------------------------------------------------------------
+
+// The registers around a call: loaded before it, read back after it.
+struct Registers {
+    std::uint32_t eax, ecx, edx, ebx, esi, edi, eflags;
+};
+
+extern "C" void CallWithRegisters(const void* entry, Registers* registers);
+asm(R"(
+    .text
+_CallWithRegisters:
+    pushl %ebp
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    movl 24(%esp), %ebp
+    pushl 24(%ebp)
+    popfl
+    movl 0(%ebp), %eax
+    movl 4(%ebp), %ecx
+    movl 8(%ebp), %edx
+    movl 12(%ebp), %ebx
+    movl 16(%ebp), %esi
+    movl 20(%ebp), %edi
+    call *20(%esp)
+    pushfl
+    popl 24(%ebp)
+    movl %eax, 0(%ebp)
+    movl %ecx, 4(%ebp)
+    movl %edx, 8(%ebp)
+    movl %ebx, 12(%ebp)
+    movl %esi, 16(%ebp)
+    movl %edi, 20(%ebp)
+    popl %edi
+    popl %esi
+    popl %ebx
+    popl %ebp
+    ret
+)");
+
+bool SameRegisters(const Registers& a, const Registers& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Port accessors as a compiler emits them, and one that only looks like one.
+struct AccessorForm {
+    const char* what;
+    std::vector<std::uint8_t> code;
+    bool redirected;
+};
+const AccessorForm kAccessorForms[] = {
+    {"in al, dx", {0x8B, 0x54, 0x24, 0x04, 0xEC, 0xC3}, true},
+    {"in ax, dx", {0x0F, 0xB7, 0x54, 0x24, 0x04, 0x66, 0xED, 0xC3}, true},
+    {"in eax, dx", {0x8B, 0x54, 0x24, 0x04, 0xED, 0xC3}, true},
+    {"out dx, al", {0x0F, 0xB7, 0x54, 0x24, 0x04, 0x0F, 0xB6, 0x44, 0x24, 0x08, 0xEE, 0xC3}, true},
+    {"out dx, ax (value loaded first)",
+     {0x0F, 0xB7, 0x44, 0x24, 0x08, 0x0F, 0xB7, 0x54, 0x24, 0x04, 0x66, 0xEF, 0xC3},
+     true},
+    {"out dx, eax", {0x0F, 0xB7, 0x54, 0x24, 0x04, 0x8B, 0x44, 0x24, 0x08, 0xEF, 0xC3}, true},
+    {"a nop before the in", {0x8B, 0x54, 0x24, 0x04, 0x90, 0xEC, 0xC3}, false},
+};
+
+// push value; push port (upper half not zero); call accessor; drop both without touching flags.
+constexpr std::size_t kCallerLength = 20;
+constexpr std::size_t kDisplacementAt = 11;
+void PlaceCaller(std::uint8_t* caller, const std::uint8_t* accessor) {
+    const std::uint32_t value = 0x11223344u, port = 0xABCD0020u;
+    const auto displacement = static_cast<std::uint32_t>(accessor - (caller + kDisplacementAt + 4));
+    std::uint8_t code[kCallerLength] = {0x68, 0, 0, 0, 0, 0x68, 0,    0,    0,    0,
+                                        0xE8, 0, 0, 0, 0, 0x8D, 0x64, 0x24, 0x08, 0xC3};
+    std::memcpy(code + 1, &value, 4);
+    std::memcpy(code + 6, &port, 4);
+    std::memcpy(code + kDisplacementAt, &displacement, 4);
+    std::memcpy(caller, code, kCallerLength);
+    FlushInstructionCache(GetCurrentProcess(), caller, kCallerLength);
+}
+
+// Three calls from one place on a fresh card whose register 0x20 holds 0xA1B2C3D4.
+struct CallsResult {
+    Registers after[3];
+    std::uint32_t traps;
+    std::vector<SimTraceEvent> trace;
+};
+CallsResult ThreeCalls(const std::uint8_t* caller, bool batching) {
+    SimResetBoard();
+    SimSetBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, 0x0001u);
+    SimSetCommand(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 3);
+    SimPortWrite(0x20, 32, 0xA1B2C3D4u);
+    SimClearTrace();
+    SimSetTrapBatching(batching);
+    CallsResult result;
+    const std::uint32_t trapsBefore = SimTrapCount();
+    for (Registers& r : result.after) {
+        // Carry, parity, zero, sign and overflow set, interrupts enabled.
+        r = {0x55667788u, 0xC0C0C0C0u, 0xD0D0D0D0u, 0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0x0AC7u};
+        CallWithRegisters(caller, &r);
+    }
+    result.traps = SimTrapCount() - trapsBefore;
+    result.trace = TakeTrace();
+    return result;
+}
+
+void AccessorCallsGoStraightToTheCardAfterOneTrap() {
+    GeneratedCode pages;
+    ASSERT_TRUE(pages.Ready()) << "VirtualAlloc failed with " << GetLastError();
+    std::uint8_t* accessor = pages.SecondPage() - kPage;
+    // Displacements inside one cache line, and across two (rewritten behind a breakpoint).
+    const std::size_t displacementLineOffsets[] = {0, 62};
+    for (const AccessorForm& form : kAccessorForms) {
+        std::memcpy(accessor, form.code.data(), form.code.size());
+        for (std::size_t lineOffset : displacementLineOffsets) {
+            std::uint8_t* caller = pages.SecondPage() - 256 + lineOffset - kDisplacementAt;
+            PlaceCaller(caller, accessor);
+            std::uint8_t original[kCallerLength];
+            std::memcpy(original, caller, kCallerLength);
+
+            const CallsResult trapped = ThreeCalls(caller, false);
+            const CallsResult fast = ThreeCalls(caller, true);
+            const bool rewritten = std::memcmp(caller, original, kCallerLength) != 0;
+            SimSetTrapBatching(0);  // puts the call back
+            const bool restored = std::memcmp(caller, original, kCallerLength) == 0;
+            SimSetTrapBatching(1);
+
+            const std::string where = std::string(form.what) + ", displacement at line offset " +
+                                      std::to_string(lineOffset);
+            EXPECT_EQ(trapped.traps, 3u) << where;
+            EXPECT_EQ(fast.traps, form.redirected ? 1u : 3u) << where;
+            EXPECT_EQ(rewritten, form.redirected) << where;
+            EXPECT_TRUE(restored) << where;
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_TRUE(SameRegisters(trapped.after[i], fast.after[i]))
+                    << where << ", call " << i << ": eax " << win_test::Hex(fast.after[i].eax)
+                    << " edx " << win_test::Hex(fast.after[i].edx) << " flags "
+                    << win_test::Hex(fast.after[i].eflags) << ", trapping: eax "
+                    << win_test::Hex(trapped.after[i].eax) << " edx "
+                    << win_test::Hex(trapped.after[i].edx) << " flags "
+                    << win_test::Hex(trapped.after[i].eflags);
+            }
+            EXPECT_EQ(trapped.trace.size(), 3u) << where;
+            EXPECT_TRUE(SameEvents(trapped.trace, fast.trace)) << where;
+        }
+    }
+}
+
 // ---- threads ---------------------------------------------------------------------------------
 
 // Several threads doing read-modify-writes on the card's registers with trapped port
@@ -330,12 +475,28 @@ std::uint32_t SharedWord(std::uint32_t tag, std::uint32_t read) {
     return (tag << 24) | (tag << 16) | ((read + 1) & 0xFFFFu);
 }
 
+// The same port instructions inside accessor functions, whose calls the simulator redirects
+// while the other threads run.
+__attribute__((noipa)) std::uint32_t CalledIn32(std::uint16_t port) {
+    return In32(port);
+}
+__attribute__((noipa)) void CalledOut32(std::uint16_t port, std::uint32_t value) {
+    Out32(port, value);
+}
+
+// Odd threads go through the accessors.
 DWORD WINAPI IncrementRegisters(LPVOID parameter) {
     const auto thread = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(parameter));
     const auto own = static_cast<std::uint16_t>(kRegisterPorts + 4 * thread);
+    const bool calls = (thread & 1u) != 0;
     for (std::uint32_t i = 0; i < kCyclesPerThread; ++i) {
-        Out32(own, In32(own) + 1);
-        Out32(kSharedPort, SharedWord(thread + 1, In32(kSharedPort)));
+        if (calls) {
+            CalledOut32(own, CalledIn32(own) + 1);
+            CalledOut32(kSharedPort, SharedWord(thread + 1, CalledIn32(kSharedPort)));
+        } else {
+            Out32(own, In32(own) + 1);
+            Out32(kSharedPort, SharedWord(thread + 1, In32(kSharedPort)));
+        }
     }
     return 0;
 }
@@ -344,6 +505,7 @@ void ThreadsInterleaveAccessesWithoutHarm() {
     SimSetBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 2, 0x0001u);
     SimSetCommand(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 3);
     SimClearTrace();
+    const std::uint32_t trapsBefore = SimTrapCount();
     HANDLE threads[kThreads] = {};
     for (int t = 0; t < kThreads; ++t) {
         threads[t] =
@@ -366,6 +528,9 @@ void ThreadsInterleaveAccessesWithoutHarm() {
 
     const std::uint32_t accesses = kThreads * kCyclesPerThread * 4;
     EXPECT_EQ(SimTraceCount(), accesses);
+    // The odd threads' calls went straight to the card after their first traps.
+    const std::uint32_t traps = SimTrapCount() - trapsBefore;
+    EXPECT_TRUE(traps >= accesses / 2 && traps < accesses / 2 + 100) << traps << " traps";
     EXPECT_EQ(SimTraceDropped(), 0u);
     for (int t = 0; t < kThreads; ++t) {
         std::uint32_t own = 0;
@@ -402,6 +567,8 @@ const win_test::Case kCases[] = {
     {"a run of port instructions is one trap, traced as separate traps would be",
      RunsTraceAsSeparateTrapsWould},
     {"a run reads code only where the CPU could run it", RunsReadCodeOnlyWhereItCanRun},
+    {"accessor calls go straight to the card after one trap, leaving the same registers",
+     AccessorCallsGoStraightToTheCardAfterOneTrap},
     {"threads interleave port accesses without harming the card or its trace",
      ThreadsInterleaveAccessesWithoutHarm},
 };
