@@ -44,6 +44,7 @@ constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
+constexpr std::uintptr_t kPageSize = 0x1000;
 
 // A recognised accessor: its entry, its port instruction and what it loads first, and its bytes,
 // since other code may come to lie at the same place (a module unloaded and another loaded).
@@ -308,6 +309,13 @@ bool RewriteDisplacement(std::uintptr_t call, std::int32_t expected, std::int32_
 namespace vexo::sim::vxd {
 
 void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
+    // Only an instruction that ret follows can be an accessor's. Checked first where the byte is on
+    // the trapped instruction's page, so that a pause (a run of reads) costs no system call here.
+    PortInstruction instruction;
+    const auto* code = reinterpret_cast<const std::uint8_t*>(trapped);
+    if (!DecodePortInstruction(code, kLongestPortInstruction, 0, &instruction)) return;
+    const std::uintptr_t next = trapped + instruction.length;
+    if (next % kPageSize != 0 && code[instruction.length] != kRet) return;
     if (redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
     const std::uintptr_t returnAddress = *reinterpret_cast<const std::uint32_t*>(esp);
     const std::uintptr_t call = returnAddress - kCallLength;
