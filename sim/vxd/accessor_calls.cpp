@@ -12,30 +12,35 @@
 
 #include "bus_lock.h"
 #include "card_store.h"
-#include "port_instruction.h"
+#include "emulated_instructions.h"
 
 namespace {
 
 using vexo::sim::vxd::PortInstruction;
+using vexo::sim::vxd::WindowInstruction;
 
-// How an accessor loads a register from its stack arguments.
+// How an accessor loads a register from one of its stack arguments.
 enum class Load : std::uint8_t { None, Dword, Word, Byte };
 
 struct LoadForm {
     std::uint8_t bytes[5];
     std::uint8_t length;
     bool intoEdx;  // else EAX
+    int argument;  // 0: [esp+4], 1: [esp+8]
     Load load;
 };
 
-// The loads an accessor may start with: the port (first argument) into EDX, the value (second
-// argument) into EAX, each at most once, in either order.
+// The loads an accessor may start with, each register loaded at most once, in either order.
 constexpr LoadForm kLoadForms[] = {
-    {{0x8B, 0x54, 0x24, 0x04}, 4, true, Load::Dword},        // mov edx, [esp+4]
-    {{0x0F, 0xB7, 0x54, 0x24, 0x04}, 5, true, Load::Word},   // movzx edx, word [esp+4]
-    {{0x8B, 0x44, 0x24, 0x08}, 4, false, Load::Dword},       // mov eax, [esp+8]
-    {{0x0F, 0xB7, 0x44, 0x24, 0x08}, 5, false, Load::Word},  // movzx eax, word [esp+8]
-    {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, Load::Byte},  // movzx eax, byte [esp+8]
+    {{0x8B, 0x54, 0x24, 0x04}, 4, true, 0, Load::Dword},        // mov edx, [esp+4]
+    {{0x0F, 0xB7, 0x54, 0x24, 0x04}, 5, true, 0, Load::Word},   // movzx edx, word [esp+4]
+    {{0x8B, 0x54, 0x24, 0x08}, 4, true, 1, Load::Dword},        // mov edx, [esp+8]
+    {{0x0F, 0xB7, 0x54, 0x24, 0x08}, 5, true, 1, Load::Word},   // movzx edx, word [esp+8]
+    {{0x0F, 0xB6, 0x54, 0x24, 0x08}, 5, true, 1, Load::Byte},   // movzx edx, byte [esp+8]
+    {{0x8B, 0x44, 0x24, 0x04}, 4, false, 0, Load::Dword},       // mov eax, [esp+4]
+    {{0x8B, 0x44, 0x24, 0x08}, 4, false, 1, Load::Dword},       // mov eax, [esp+8]
+    {{0x0F, 0xB7, 0x44, 0x24, 0x08}, 5, false, 1, Load::Word},  // movzx eax, word [esp+8]
+    {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
 };
 constexpr std::uintptr_t kLongestLoads = 10;
 constexpr std::uintptr_t kLongestAccessor = kLongestLoads + 3 + 1;  // and 66 EF, ret
@@ -45,16 +50,31 @@ constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 constexpr std::uintptr_t kPageSize = 0x1000;
+constexpr std::uintptr_t kLongestInstruction = 3;  // of the port and window instructions
 
-// A recognised accessor: its entry, its port instruction and what it loads first, and its bytes,
-// since other code may come to lie at the same place (a module unloaded and another loaded).
+// A register as an accessor loads it, or not at all.
+struct RegisterLoad {
+    Load load = Load::None;
+    int argument = 0;
+};
+
+// A recognised accessor: its entry, the instruction that trapped or faulted in it and what it
+// loads first, and its bytes, since other code may come to lie at the same place (a module
+// unloaded and another loaded). Three kinds:
+//   port:         port (argument 0) into EDX, for an output the value (argument 1) into EAX;
+//                 a port instruction through DX
+//   window load:  address (argument 0) into EAX; a load through EAX into EAX
+//   window store: address (argument 0) into EAX, value (argument 1) into EDX; a store of EDX
 struct Accessor {
     std::uintptr_t start;
     std::uintptr_t code;
     std::uint8_t bytes[kLongestAccessor];
-    PortInstruction instruction;  // the port comes from EDX at each call
-    Load port;
-    Load value;
+    std::uint32_t length;
+    bool isPort;
+    PortInstruction port;  // the port comes from EDX at each call
+    WindowInstruction window;
+    RegisterLoad eax;
+    RegisterLoad edx;
 };
 
 // A call whose displacement now points at a stub.
@@ -104,14 +124,25 @@ std::uint32_t Loaded(Load load, std::uint32_t argument) {
     return argument;
 }
 
-std::size_t Length(const Accessor& accessor) {
-    return accessor.code - accessor.start + accessor.instruction.length + 1;
+bool Is(const RegisterLoad& r, int argument) {
+    return r.load != Load::None && r.argument == argument;
 }
 
-// Decodes the accessor at `start` whose port instruction is at `code`: loads only up to it, a
-// port instruction through DX (the prefixed byte forms aside), then ret. The bytes are readable.
+// Whether the loads before the instruction are the ones its kind needs (see Accessor).
+bool LoadsFit(const Accessor& a) {
+    const bool none = a.eax.load == Load::None, noEdx = a.edx.load == Load::None;
+    if (a.isPort) return Is(a.edx, 0) && (a.port.isInput ? none : Is(a.eax, 1));
+    if (!Is(a.eax, 0) || a.eax.load != Load::Dword) return false;
+    return a.window.isLoad ? noEdx : Is(a.edx, 1);
+}
+
+// Decodes the accessor at `start` whose trapping instruction is at `code`: loads only up to it,
+// then a port instruction through DX (the prefixed byte forms aside) or a window instruction,
+// then ret. The bytes are readable.
 bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
-    *out = Accessor{start, code, {}, {}, Load::None, Load::None};
+    *out = Accessor{};
+    out->start = start;
+    out->code = code;
     const auto* at = reinterpret_cast<const std::uint8_t*>(start);
     const auto* end = reinterpret_cast<const std::uint8_t*>(code);
     while (at < end) {
@@ -123,24 +154,26 @@ bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
             }
         }
         if (form == nullptr) return false;
-        Load& target = form->intoEdx ? out->port : out->value;
-        if (target != Load::None) return false;
-        target = form->load;
+        RegisterLoad& target = form->intoEdx ? out->edx : out->eax;
+        if (target.load != Load::None) return false;
+        target = {form->load, form->argument};
         at += form->length;
     }
-    if (at != end) return false;
-    PortInstruction& instruction = out->instruction;
-    if (!vexo::sim::vxd::DecodePortInstruction(end, vexo::sim::vxd::kLongestPortInstruction, 0,
-                                               &instruction) ||
-        !instruction.viaDx || (instruction.prefixed && instruction.width == 8)) {
+    std::uint32_t length = 0;
+    if (vexo::sim::vxd::DecodePortInstruction(end, vexo::sim::vxd::kLongestPortInstruction, 0,
+                                              &out->port)) {
+        if (!out->port.viaDx || (out->port.prefixed && out->port.width == 8)) return false;
+        out->isPort = true;
+        length = out->port.length;
+    } else if (vexo::sim::vxd::DecodeWindowInstruction(
+                   end, vexo::sim::vxd::kLongestWindowInstruction, &out->window)) {
+        length = out->window.length;
+    } else {
         return false;
     }
-    const bool valueLoaded = out->value != Load::None;
-    if (out->port == Load::None || valueLoaded == instruction.isInput ||
-        end[instruction.length] != kRet) {
-        return false;
-    }
-    std::memcpy(out->bytes, reinterpret_cast<const void*>(start), Length(*out));
+    if (!LoadsFit(*out) || end[length] != kRet) return false;
+    out->length = static_cast<std::uint32_t>(code - start) + length + 1;
+    std::memcpy(out->bytes, reinterpret_cast<const void*>(start), out->length);
     return true;
 }
 
@@ -148,7 +181,8 @@ bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
 
 // The stubs and their common entry. Stub i pushes i and jumps to the entry, which saves every
 // register and the flags, lets PerformAccessorCall act for accessor i on the saved frame, restores
-// them and returns to the accessor's caller as the accessor's ret would.
+// them and returns to the accessor's caller as the accessor's ret would, or goes on at the
+// address PerformAccessorCall left where i was.
 extern "C" {
 void vexo_sim_accessor_entry();
 extern const std::uint8_t vexo_sim_accessor_stubs[];
@@ -165,9 +199,14 @@ _vexo_sim_accessor_entry:
     pushl %esp
     call _vexo_sim_PerformAccessorCall
     addl $4, %esp
+    testl %eax, %eax
+    jnz 1f
     popal
     popfl
     leal 4(%esp), %esp
+    ret
+1:  popal
+    popfl
     ret
 
     .globl _vexo_sim_accessor_stubs
@@ -193,18 +232,39 @@ struct AccessorFrame {
     std::uint32_t arguments[2];
 };
 
-// Does what the accessor would: its loads, then its port instruction on the card. The stack may
-// arrive with any alignment, as at the accessor's own entry.
-extern "C" __attribute__((used, force_align_arg_pointer)) void vexo_sim_PerformAccessorCall(
+// Does what the accessor would: its loads, then its port instruction on the card, or its window
+// access on the board's memory. Returns 0 when done, or 1 with `accessor` in the frame replaced by
+// the accessor's entry, for the entry to run the accessor itself with every register as it came:
+// a window access outside the traced windows then does whatever it does without the simulator.
+// The stack may arrive with any alignment, as at the accessor's own entry.
+extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAccessorCall(
     AccessorFrame* frame) {
     const Accessor& accessor = accessors[frame->accessor];
-    frame->edx = Loaded(accessor.port, frame->arguments[0]);
-    if (accessor.value != Load::None) frame->eax = Loaded(accessor.value, frame->arguments[1]);
-    PortInstruction instruction = accessor.instruction;
-    instruction.port = static_cast<std::uint16_t>(frame->edx);
+    std::uint32_t eax = frame->eax, edx = frame->edx;
+    if (accessor.eax.load != Load::None) {
+        eax = Loaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
+    }
+    if (accessor.edx.load != Load::None) {
+        edx = Loaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
+    }
     const vexo::sim::vxd::BusGuard guard;
-    frame->eax = vexo::sim::vxd::PerformPortInstruction(instruction, frame->eax, accessor.code);
-    vexo::sim::SaveCard();
+    if (accessor.isPort) {
+        PortInstruction instruction = accessor.port;
+        instruction.port = static_cast<std::uint16_t>(edx);
+        eax = vexo::sim::vxd::PerformPortInstruction(instruction, eax, accessor.code);
+        vexo::sim::SaveCard();
+    } else {
+        const WindowInstruction& window = accessor.window;
+        std::uint32_t value = edx;
+        if (!vexo::sim::vxd::PerformWindowAccess(window.isLoad, window.width, eax, &value)) {
+            frame->accessor = static_cast<std::uint32_t>(accessor.start);
+            return 1;
+        }
+        if (window.isLoad) eax = value;
+    }
+    frame->eax = eax;
+    frame->edx = edx;
+    return 0;
 }
 
 namespace {
@@ -216,14 +276,13 @@ std::uintptr_t StubAddress(std::uint32_t index) {
 // The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
     if (code < start || code - start > kLongestLoads ||
-        !Accessible(start, code - start + vexo::sim::vxd::kLongestPortInstruction + 1,
-                    kExecutable)) {
+        !Accessible(start, code - start + kLongestInstruction + 1, kExecutable)) {
         return -1;
     }
     for (std::uint32_t i = 0; i < accessorCount; ++i) {
         const Accessor& known = accessors[i];
         if (known.start == start && known.code == code &&
-            std::memcmp(known.bytes, reinterpret_cast<const void*>(start), Length(known)) == 0) {
+            std::memcmp(known.bytes, reinterpret_cast<const void*>(start), known.length) == 0) {
             return static_cast<int>(i);
         }
     }
@@ -311,11 +370,18 @@ namespace vexo::sim::vxd {
 void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     // Only an instruction that ret follows can be an accessor's. Checked first where the byte is on
     // the trapped instruction's page, so that a pause (a run of reads) costs no system call here.
-    PortInstruction instruction;
     const auto* code = reinterpret_cast<const std::uint8_t*>(trapped);
-    if (!DecodePortInstruction(code, kLongestPortInstruction, 0, &instruction)) return;
-    const std::uintptr_t next = trapped + instruction.length;
-    if (next % kPageSize != 0 && code[instruction.length] != kRet) return;
+    PortInstruction port;
+    WindowInstruction window;
+    std::uint32_t length = 0;
+    if (vexo::sim::vxd::DecodePortInstruction(code, kLongestInstruction, 0, &port)) {
+        length = port.length;
+    } else if (vexo::sim::vxd::DecodeWindowInstruction(code, kLongestInstruction, &window)) {
+        length = window.length;
+    } else {
+        return;
+    }
+    if ((trapped + length) % kPageSize != 0 && code[length] != kRet) return;
     if (redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
     const std::uintptr_t returnAddress = *reinterpret_cast<const std::uint32_t*>(esp);
     const std::uintptr_t call = returnAddress - kCallLength;

@@ -62,6 +62,9 @@ struct CardFile {
     HANDLE mapping = nullptr;
     GuardedView head;  // state and internal memory
     GuardedView ext;   // external memory
+    // With windows traced: the memories again, as the windows the library gets, inaccessible.
+    GuardedView intWindow;
+    GuardedView extWindow;
     std::string path;
     StoredState* state = nullptr;
 };
@@ -118,6 +121,8 @@ void Unmap(GuardedView& view) {
 }
 
 void CloseFile() {
+    Unmap(card.intWindow);
+    Unmap(card.extWindow);
     Unmap(card.head);
     Unmap(card.ext);
     if (card.mapping != nullptr) CloseHandle(card.mapping);
@@ -255,6 +260,25 @@ Board* OpenCard() {
         if (FileIsOpen()) WriteHeader(*card.state);
     }
     return board;
+}
+
+bool MapTracedWindows(Board& b, std::uint8_t** intWindow, std::uint8_t** extWindow) {
+    if (!FileIsOpen() || &b != board) return false;
+    card.intWindow = MapGuarded(card.mapping, kIntMemOffset, kIntMemSize);
+    card.extWindow = MapGuarded(card.mapping, kExtMemOffset, kExtMemSize);
+    DWORD was = 0;
+    if (card.intWindow.view == nullptr || card.extWindow.view == nullptr ||
+        !VirtualProtect(card.intWindow.view, kIntMemSize, PAGE_NOACCESS, &was) ||
+        !VirtualProtect(card.extWindow.view, kExtMemSize, PAGE_NOACCESS, &was)) {
+        Unmap(card.intWindow);
+        Unmap(card.extWindow);
+        return false;
+    }
+    *intWindow = card.intWindow.view;
+    *extWindow = card.extWindow.view;
+    b.intWindowAddress = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(*intWindow));
+    b.extWindowAddress = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(*extWindow));
+    return true;
 }
 
 void SaveCard() {

@@ -35,6 +35,12 @@ void CloseCard();
 // memories zeroed.
 void PowerOnCard(Board& board);
 
+// For tracing window accesses: maps the memories a second time, inaccessible, and makes those
+// views the windows codes 6 and 7 hand out, so that every load and store of the library faults
+// and the module can perform and trace it on the board's own views. Returns the two windows;
+// false (nothing changed) when the card lives in memory only or the views cannot be made.
+bool MapTracedWindows(Board& board, std::uint8_t** intWindow, std::uint8_t** extWindow);
+
 // The file in use, as a Windows path; empty when the card lives in memory only.
 const std::string& CardFilePath();
 

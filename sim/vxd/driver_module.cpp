@@ -12,8 +12,10 @@
 // one trap goes on through the run of port instructions that follows the faulting one: each is
 // still performed and traced on its own, in order, with EAX updated after each input, exactly as
 // separate traps would. The run ends at the first instruction that is not one of the port
-// instructions below, which then runs (or traps) by itself. VEXO_SIM_TRAP_BATCHING=0 in the
-// environment, or SimSetTrapBatching(0), makes every port instruction its own trap.
+// instructions below, which then runs (or traps) by itself. A port accessor function reached by a
+// direct call traps once; the call then goes straight to the card (accessor_calls.h).
+// VEXO_SIM_TRAP_BATCHING=0 in the environment, or SimSetTrapBatching(0), turns both off: every
+// port instruction is its own trap.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501  // AddVectoredExceptionHandler
 #endif
@@ -28,7 +30,7 @@
 #include "board.h"
 #include "bus_lock.h"
 #include "card_store.h"
-#include "port_instruction.h"
+#include "emulated_instructions.h"
 #include "trace_file.h"
 #include "vexolite_sim.h"
 
@@ -50,6 +52,26 @@ vexo::sim::vxd::TraceFile traceFile;
 PVOID portTrap = nullptr;
 bool trapBatching = true;
 volatile LONG trapsTaken = 0;
+
+// With the trace file on, the windows the library gets are inaccessible views of the memories
+// (card_store.h): each load or store faults here and is performed on the board's own view.
+struct TracedWindow {
+    std::uintptr_t base;  // what the library loads and stores through
+    std::uint8_t* memory;
+    std::uint32_t size;
+    bool external;
+};
+TracedWindow tracedWindows[2] = {};
+bool windowsTraced = false;
+
+// A window access by an instruction the module does not decode runs on the page opened for that
+// one instruction, stepped with the trap flag, after which the page is closed again.
+struct OpenedPage {
+    DWORD thread;
+    std::uintptr_t page;
+};
+constexpr std::size_t kMaxOpenedPages = 16;
+OpenedPage openedPages[kMaxOpenedPages] = {};
 
 // What a trapped port instruction raises: privileged instruction on Windows and plain Wine,
 // illegal instruction when the 32-bit side runs under a user-mode CPU emulator.
@@ -122,8 +144,85 @@ void PerformRestOfRun(CONTEXT* context) {
     }
 }
 
+const TracedWindow* TracedWindowOf(std::uint32_t address, std::uint32_t bytes) {
+    for (const TracedWindow& w : tracedWindows) {
+        if (windowsTraced && address >= w.base &&
+            std::uint64_t{address} + bytes <= w.base + w.size) {
+            return &w;
+        }
+    }
+    return nullptr;
+}
+
+OpenedPage* OpenedPageOf(DWORD thread) {
+    for (OpenedPage& p : openedPages) {
+        if (p.thread == thread) return &p;
+    }
+    return nullptr;
+}
+
+// Lets the faulting instruction run by itself on its page, opened until the single step after it.
+LONG StepOverWindowAccess(CONTEXT* context, std::uint32_t address, bool load) {
+    OpenedPage* slot = OpenedPageOf(GetCurrentThreadId());
+    if (slot == nullptr) slot = OpenedPageOf(0);
+    if (slot == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    const std::uintptr_t page = address & ~(kPageSize - 1);
+    DWORD was = 0;
+    if (!VirtualProtect(reinterpret_cast<void*>(page), kPageSize, PAGE_READWRITE, &was)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    *slot = {GetCurrentThreadId(), page};
+    const TracedWindow* window = TracedWindowOf(address, 1);
+    traceFile.Window(load, window->external, address - window->base, 0, 0);
+    context->EFlags |= kTrapFlag;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+LONG CloseSteppedPage(CONTEXT* context) {
+    OpenedPage* slot = OpenedPageOf(GetCurrentThreadId());
+    if (slot == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    DWORD was = 0;
+    VirtualProtect(reinterpret_cast<void*>(slot->page), kPageSize, PAGE_NOACCESS, &was);
+    *slot = {};
+    context->EFlags &= ~kTrapFlag;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// A load or store of a traced window: performed and traced here when it is one of the forms
+// compilers emit (the library's window functions), else stepped over on its opened page.
+LONG HandleWindowFault(PEXCEPTION_POINTERS info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+    const auto address = static_cast<std::uint32_t>(record->ExceptionInformation[1]);
+    if (TracedWindowOf(address, 1) == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    CONTEXT* context = info->ContextRecord;
+    const BusGuard guard;
+    vexo::sim::vxd::WindowInstruction instruction;
+    const auto* at = reinterpret_cast<const std::uint8_t*>(context->Eip);
+    std::uint32_t value = context->Edx;
+    if (vexo::sim::vxd::DecodeWindowInstruction(at, vexo::sim::vxd::kLongestWindowInstruction,
+                                                &instruction) &&
+        context->Eax == address &&
+        vexo::sim::vxd::PerformWindowAccess(instruction.isLoad, instruction.width, address,
+                                            &value)) {
+        if (instruction.isLoad) context->Eax = value;
+        const std::uintptr_t faulted = context->Eip;
+        context->Eip += instruction.length;
+        if (trapBatching && (context->EFlags & kTrapFlag) == 0) {
+            vexo::sim::vxd::RedirectAccessorCall(faulted, context->Esp);
+        }
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return StepOverWindowAccess(context, address, record->ExceptionInformation[0] == 0);
+}
+
 LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if (code == EXCEPTION_ACCESS_VIOLATION && windowsTraced) return HandleWindowFault(info);
+    if (code == EXCEPTION_SINGLE_STEP && windowsTraced) {
+        const BusGuard guard;
+        return CloseSteppedPage(info->ContextRecord);
+    }
     if (code == EXCEPTION_BREAKPOINT && board != nullptr) {
         const BusGuard guard;  // waits until the rewrite that set the breakpoint is done
         const auto at = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
@@ -196,13 +295,25 @@ bool ValidWidth(std::uint32_t width) {
     return width == 8 || width == 16 || width == 32;
 }
 
+void TraceWindows() {
+    std::uint8_t* intWindow = nullptr;
+    std::uint8_t* extWindow = nullptr;
+    if (!vexo::sim::MapTracedWindows(*board, &intWindow, &extWindow)) return;
+    tracedWindows[0] = {reinterpret_cast<std::uintptr_t>(intWindow), board->intMem,
+                        vexo::sim::kIntMemSize, false};
+    tracedWindows[1] = {reinterpret_cast<std::uintptr_t>(extWindow), board->extMem,
+                        vexo::sim::kExtMemSize, true};
+    windowsTraced = true;
+}
+
 bool Attach() {
     vexo::sim::vxd::CreateBusLock();
     board = vexo::sim::OpenCard();
     if (board == nullptr) return false;
     SetUpTrace(*board);
     trapBatching = BatchingWanted();
-    traceFile.OpenFromEnvironment();
+    if (vexo::sim::vxd::TraceFile::Wanted()) TraceWindows();
+    traceFile.OpenFromEnvironment(windowsTraced);
     portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
     return portTrap != nullptr;
 }
@@ -219,6 +330,7 @@ void Detach(bool processExit) {
         vexo::sim::vxd::RestoreAccessorCalls();
     }
     traceFile.Close();
+    windowsTraced = false;
     vexo::sim::CloseCard();
     board = nullptr;
     if (!processExit) vexo::sim::vxd::DeleteBusLock();
@@ -243,6 +355,23 @@ std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::ui
     traceFile.Port(*board, false, instruction.port, instruction.width, eax, code,
                    instruction.length);
     return eax;
+}
+
+// Little-endian, as the CPU would load and store it.
+bool PerformWindowAccess(bool isLoad, int width, std::uint32_t address, std::uint32_t* value) {
+    const std::uint32_t bytes = static_cast<std::uint32_t>(width) / 8;
+    const TracedWindow* window = TracedWindowOf(address, bytes);
+    if (window == nullptr || board == nullptr) return false;
+    const std::uint32_t offset = address - static_cast<std::uint32_t>(window->base);
+    std::uint8_t* at = window->memory + offset;
+    if (isLoad) {
+        *value = 0;
+        std::memcpy(value, at, bytes);
+    } else {
+        std::memcpy(at, value, bytes);
+    }
+    traceFile.Window(isLoad, window->external, offset, width, *value);
+    return true;
 }
 
 }  // namespace vexo::sim::vxd

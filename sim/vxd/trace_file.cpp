@@ -12,6 +12,7 @@ constexpr char kTraceVariable[] = "VEXO_SIM_TRACE";
 // Lines are gathered and written in pieces of about this size, and at every driver request.
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr const char* kRegionNames[] = {"config", "io1", "io2", "none"};
+constexpr const char* kWindowNames[] = {"int", "ext"};
 
 TraceFile::Region RegionOf(Board::PortOwner owner) {
     switch (owner) {
@@ -34,20 +35,29 @@ const char* ValueFormat(int width) {
 
 }  // namespace
 
-bool TraceFile::OpenFromEnvironment() {
+bool TraceFile::Wanted() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(kTraceVariable, path, sizeof path);
+    return length != 0 && length < sizeof path;
+}
+
+bool TraceFile::OpenFromEnvironment(bool windowsTraced) {
     char path[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableA(kTraceVariable, path, sizeof path);
     if (length == 0 || length >= sizeof path) return false;
     file_ = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!IsOpen()) return false;
+    windowsTraced_ = windowsTraced;
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
     buffer_.reserve(kFlushSize + 256);
-    Line(
-        "# vexolite.vxd bus trace: port accesses and driver requests in the order the card saw "
-        "them. Window accesses are not traced: the library loads and stores the memories "
-        "directly.");
+    Line(windowsTraced
+             ? "# vexolite.vxd bus trace: port accesses, window loads and stores and driver "
+               "requests in the order the card saw them."
+             : "# vexolite.vxd bus trace: port accesses and driver requests in the order the card "
+               "saw them. Window accesses are not traced: the library loads and stores the "
+               "memories directly.");
     Line("seq time_us kind region where width value");
     Flush();
     return true;
@@ -72,6 +82,27 @@ void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int wid
                                 ++sequence_, Microseconds(), input ? "in" : "out",
                                 kRegionNames[region], static_cast<unsigned>(port), width);
     std::snprintf(text + n, sizeof text - n, ValueFormat(width), value);
+    Line(text);
+}
+
+void TraceFile::Window(bool load, bool external, std::uint32_t offset, int width,
+                       std::uint32_t value) {
+    if (!IsOpen()) return;
+    EndReadRun();
+    Tally& tally = windowTallies_[external ? 1 : 0][load ? 0 : 1];
+    ++tally.accesses;
+    tally.bytes += static_cast<std::uint32_t>(width) / 8;
+    char text[128];
+    const int n = std::snprintf(text, sizeof text, "%" PRIu64 " %" PRIu64 " %s %s 0x%06" PRIX32 " ",
+                                ++sequence_, Microseconds(), load ? "load" : "store",
+                                kWindowNames[external ? 1 : 0], offset);
+    if (width == 0) {
+        std::snprintf(text + n, sizeof text - n, "? ?");
+    } else {
+        if (width < 32) value &= (1u << width) - 1u;
+        const int m = std::snprintf(text + n, sizeof text - n, "%d ", width);
+        std::snprintf(text + n + m, sizeof text - n - m, ValueFormat(width), value);
+    }
     Line(text);
 }
 
@@ -141,13 +172,17 @@ void TraceFile::EndReadRun() {
 }
 
 void TraceFile::WriteSummary() {
-    char text[160];
-    std::uint64_t accesses = 0;
+    char text[192];
+    std::uint64_t accesses = 0, windowAccesses = 0;
     for (const auto& region : tallies_) accesses += region[0].accesses + region[1].accesses;
+    for (const auto& window : windowTallies_) {
+        windowAccesses += window[0].accesses + window[1].accesses;
+    }
     std::snprintf(text, sizeof text,
                   "# summary: %" PRIu64 " events, %" PRIu64 " port accesses, %" PRIu64
-                  " driver requests (%" PRIu64 " failed), after %" PRIu64 " us",
-                  sequence_, accesses, requests_, failedRequests_, Microseconds());
+                  " driver requests (%" PRIu64 " failed), %" PRIu64
+                  " window accesses, after %" PRIu64 " us",
+                  sequence_, accesses, requests_, failedRequests_, windowAccesses, Microseconds());
     Line(text);
     Line("# region kind accesses bytes");
     for (int region = 0; region < kRegionCount; ++region) {
@@ -159,12 +194,21 @@ void TraceFile::WriteSummary() {
             Line(text);
         }
     }
+    for (int window = 0; window < 2; ++window) {
+        for (int kind = 0; kind < 2; ++kind) {
+            const Tally& tally = windowTallies_[window][kind];
+            if (tally.accesses == 0) continue;
+            std::snprintf(text, sizeof text, "# %s %s %" PRIu64 " %" PRIu64, kWindowNames[window],
+                          kind == 0 ? "load" : "store", tally.accesses, tally.bytes);
+            Line(text);
+        }
+    }
     std::snprintf(text, sizeof text,
                   "# pauses: %" PRIu64 " (runs of %" PRIu32 " or more reads of one port: %" PRIu64
                   " reads, %" PRIu64 " to %" PRIu64 " long)",
                   pauses_, kPauseMinimumReads, pauseReads_, shortestPause_, longestPause_);
     Line(text);
-    Line("# window accesses: not traced");
+    if (!windowsTraced_) Line("# window accesses: not traced");
 }
 
 }  // namespace vexo::sim::vxd

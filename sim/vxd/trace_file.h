@@ -3,8 +3,9 @@
 // line each, and a summary is added when the module unloads. docs/without-a-card.md describes the
 // format; the constants below are the facts it names.
 //
-// Window accesses are plain loads and stores of process memory by the library; they never reach
-// the simulator, so the file cannot show them, and its first line says so.
+// Window accesses are plain loads and stores of process memory by the library. With the file on,
+// the module makes the windows inaccessible views of the memories so that it sees and traces each
+// of them too (driver_module.cpp); when it cannot, the file's first line says they are not traced.
 //
 // Not thread-safe by itself: callers hold the bus lock.
 #pragma once
@@ -31,15 +32,20 @@ class TraceFile {
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;
 
+    // Whether VEXO_SIM_TRACE names a file.
+    static bool Wanted();
     // Opens the file VEXO_SIM_TRACE names, if any, and writes the header. False when tracing to a
     // file is not wanted or the file cannot be made.
-    bool OpenFromEnvironment();
+    bool OpenFromEnvironment(bool windowsTraced);
     bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
 
     // One port access, classified by which of the board's ranges decoded it. `code` and `length`
     // place the port instruction that made it; accesses made without one pass 0.
     void Port(const Board& board, bool input, std::uint16_t port, int width, std::uint32_t value,
               std::uintptr_t code = 0, std::uint32_t length = 0);
+    // One window access: a load or store of `width` bits (0: made by an instruction the module
+    // does not decode, so width and value are unknown) at `offset` in internal or external memory.
+    void Window(bool load, bool external, std::uint32_t offset, int width, std::uint32_t value);
     // One driver request; the file is flushed after it, so a crash loses little.
     void Request(std::uint32_t code, std::uint32_t inSize, std::uint32_t outSize, bool ok);
     // Writes the summary and closes the file.
@@ -68,6 +74,8 @@ class TraceFile {
     std::uint64_t sequence_ = 0;
 
     Tally tallies_[kRegionCount][2] = {};  // [region][0 = in, 1 = out]
+    bool windowsTraced_ = false;
+    Tally windowTallies_[2][2] = {};  // [0 = int, 1 = ext][0 = load, 1 = store]
     std::uint64_t requests_ = 0;
     std::uint64_t failedRequests_ = 0;
 

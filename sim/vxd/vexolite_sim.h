@@ -118,9 +118,11 @@ void SIM_CALL SimClearTrace(void);
 void SIM_CALL SimSetTracing(int on);
 
 /* Trapped port instructions. One trap performs the run of port instructions that starts at the
- * trapping one, each access traced on its own as if it had trapped by itself. With batching off
- * (here, or VEXO_SIM_TRAP_BATCHING=0 in the environment when the module loads) each instruction
- * traps. SimTrapCount counts the traps taken since the module loaded. */
+ * trapping one, each access traced on its own as if it had trapped by itself, and a direct call
+ * of a port accessor function (loads from the stack, one port instruction, ret) is redirected
+ * after its first trap to perform the same access without one. With batching off (here, which
+ * also puts redirected calls back, or VEXO_SIM_TRAP_BATCHING=0 in the environment when the module
+ * loads) each instruction traps. SimTrapCount counts the traps taken since the module loaded. */
 void SIM_CALL SimSetTrapBatching(int on);
 uint32_t SIM_CALL SimTrapCount(void);
 

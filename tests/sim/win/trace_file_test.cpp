@@ -1,7 +1,8 @@
 // Proves under Wine that VEXO_SIM_TRACE makes vexolite.vxd write the bus trace a user reads: the
 // program runs itself again with the variable set, as an application that opens the card, moves
-// two words to I/O range 2 and reads one byte of external memory, and then checks the file that
-// run left: its header, cVexoOpen's driver requests in order, the transfer's port accesses, and a
+// two words to I/O range 2, reads one byte of external memory, writes a word there and reads it
+// back, and loads a byte through the window by itself; then it checks the file that run left: its
+// header, cVexoOpen's driver requests in order, the transfers' port and window accesses, and a
 // summary whose counts are those of the lines above it.
 #include <windows.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VexoDLL.h"
@@ -24,12 +26,28 @@ constexpr std::uint32_t kWords[2] = {0x11223344u, 0x55667788u};
 
 // ---- the traced application ----------------------------------------------------------------
 
+// The application's own load of a byte of external memory through the window the driver hands
+// out, by an instruction other than the library's (a load with a displacement).
+int ExternalByteLoadedDirectly(std::uint32_t offset) {
+    HANDLE device = CreateFileA("\\\\.\\VexoLite.vxd", 0, 0, nullptr, 0, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return -1;
+    DWORD window = 0, returned = 0;
+    const BOOL ok = DeviceIoControl(device, 7, nullptr, 0, &window, 4, &returned, nullptr);
+    CloseHandle(device);
+    if (!ok) return -1;
+    return reinterpret_cast<const volatile std::uint8_t*>(window)[offset];
+}
+
 int TracedApplication() {
     if (cVexoOpen() != 1) return 2;
     if (cVexoWriteBlockLong(VEXO_IO_ADDRESS(VEXO_IO2_AREA, 0x20), kWords, 2) != 1) return 3;
     std::uint8_t byte = 0;
     if (cVexoReadBlockByte(VEXO_EXTMEM_START + 0x10, &byte, 1) != 1) return 4;
-    return cVexoClose() == 1 ? 0 : 5;
+    std::uint32_t word = 0;
+    if (cVexoWriteBlockLong(VEXO_EXTMEM_START + 0x40, &kWords[1], 1) != 1) return 5;
+    if (cVexoReadBlockLong(VEXO_EXTMEM_START + 0x40, &word, 1) != 1 || word != kWords[1]) return 6;
+    if (ExternalByteLoadedDirectly(0x41) != 0x77) return 7;
+    return cVexoClose() == 1 ? 0 : 8;
 }
 
 // ---- reading the file -----------------------------------------------------------------------
@@ -112,10 +130,6 @@ std::string Hex(std::uint32_t value, int digits) {
     return text;
 }
 
-bool IsPort(const Line& e, const char* kind, std::uint32_t port, const char* width) {
-    return e.kind == kind && e.where == Hex(port, 4) && e.width == width;
-}
-
 TraceFileContents traced;
 
 void TheApplicationRanWithTheTraceOn() {
@@ -126,9 +140,9 @@ void TheApplicationRanWithTheTraceOn() {
     ASSERT_TRUE(!traced.events.empty()) << "no events in " << path;
 }
 
-void HeaderNamesTheColumnsAndWhatIsNotTraced() {
+void HeaderNamesTheColumnsAndWhatIsTraced() {
     ASSERT_EQ(traced.header.size(), 2u);
-    EXPECT_TRUE(traced.header[0].find("Window accesses are not traced") != std::string::npos)
+    EXPECT_TRUE(traced.header[0].find("window loads and stores") != std::string::npos)
         << traced.header[0];
     EXPECT_EQ(traced.header[1], std::string("seq time_us kind region where width value"));
     unsigned long long expected = 1, time = 0;
@@ -150,8 +164,9 @@ void OpenAsksTheDriverInOrder() {
     for (const Line& e : traced.events) {
         if (e.kind == "req") requests.push_back(e);
     }
-    ASSERT_EQ(requests.size(), sizeof expected / sizeof expected[0]);
-    for (std::size_t i = 0; i < requests.size(); ++i) {
+    // cVexoOpen's, then the application's own.
+    ASSERT_EQ(requests.size(), sizeof expected / sizeof expected[0] + 1);
+    for (std::size_t i = 0; i + 1 < requests.size(); ++i) {
         EXPECT_EQ(requests[i].region, std::string("driver"));
         EXPECT_EQ(requests[i].where, std::string(expected[i].code)) << "request " << i;
         EXPECT_EQ(requests[i].width, std::string(expected[i].sizes)) << "request " << i;
@@ -159,28 +174,55 @@ void OpenAsksTheDriverInOrder() {
     }
 }
 
-void TheTransferShowsOnItsPorts() {
-    // After the last request: the three set-up writes, the two words, then one pause.
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < traced.events.size(); ++i) {
-        if (traced.events[i].kind == "req") at = i + 1;
+// The events as runs of the same kind, region, place and width: "in io1 0xC000 8 x50".
+std::vector<std::string> Runs(std::vector<Line>::const_iterator from,
+                              std::vector<Line>::const_iterator to) {
+    std::vector<std::string> runs;
+    std::string last;
+    int count = 0;
+    for (auto e = from; e != to; ++e) {
+        const std::string what = e->kind + " " + e->region + " " + e->where + " " + e->width;
+        if (what != last && count != 0) runs.push_back(last + " x" + std::to_string(count));
+        if (what != last) count = 0;
+        last = what;
+        ++count;
     }
+    if (count != 0) runs.push_back(last + " x" + std::to_string(count));
+    return runs;
+}
+
+void TheTransfersShowOnPortsAndWindows() {
+    // After cVexoOpen's six requests: the set-up writes, the two words, the byte read (a pause,
+    // then the load), the word written (two pauses, then the store) and read back (a pause, the
+    // load), then the application's own request and load, which only the load's place shows.
     const std::vector<Line>& e = traced.events;
-    ASSERT_TRUE(e.size() >= at + 5 + 50) << e.size() << " events";
-    EXPECT_TRUE(IsPort(e[at], "out", kIo1Base + 0xC4, "32"));
-    EXPECT_TRUE(IsPort(e[at + 1], "out", kIo2Base + 0x00, "32"));
-    EXPECT_TRUE(IsPort(e[at + 2], "out", kIo2Base + 0x10, "32"));
-    for (int k = 0; k < 2; ++k) {
-        const Line& word = e[at + 3 + k];
-        EXPECT_TRUE(IsPort(word, "out", kIo2Base + 0x20 + 4 * k, "32")) << word.where;
-        EXPECT_EQ(word.region, std::string("io2"));
-        EXPECT_EQ(word.value, Hex(kWords[k], 8));
+    std::size_t requests = 0, at = 0;
+    while (at < e.size() && requests < 6) {
+        if (e[at++].kind == "req") ++requests;
     }
-    for (std::size_t i = at + 5; i < e.size(); ++i) {
-        EXPECT_TRUE(IsPort(e[i], "in", kIo1Base, "8") && e[i].region == "io1")
-            << "event " << e[i].seq << ": " << e[i].kind << " " << e[i].where;
+    const std::string pause = "in io1 " + Hex(kIo1Base, 4) + " 8";
+    const std::vector<std::string> expected = {"out io1 " + Hex(kIo1Base + 0xC4, 4) + " 32 x1",
+                                               "out io2 " + Hex(kIo2Base + 0x00, 4) + " 32 x1",
+                                               "out io2 " + Hex(kIo2Base + 0x10, 4) + " 32 x1",
+                                               "out io2 " + Hex(kIo2Base + 0x20, 4) + " 32 x1",
+                                               "out io2 " + Hex(kIo2Base + 0x24, 4) + " 32 x1",
+                                               pause + " x50",
+                                               "load ext 0x000010 8 x1",
+                                               pause + " x100",
+                                               "store ext 0x000040 32 x1",
+                                               pause + " x50",
+                                               "load ext 0x000040 32 x1",
+                                               "req driver 7 0/4 x1",
+                                               "load ext 0x000041 ? x1"};
+    const std::vector<std::string> runs = Runs(e.begin() + at, e.end());
+    EXPECT_EQ(runs.size(), expected.size());
+    for (std::size_t i = 0; i < runs.size() && i < expected.size(); ++i) {
+        EXPECT_EQ(runs[i], expected[i]) << "run " << i;
     }
-    EXPECT_EQ(e.size() - at - 5, 50u);
+    ASSERT_TRUE(e.size() >= at + 5 + 50 + 1 + 100 + 1 + 50 + 1) << e.size() << " events";
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(e[at + 3 + k].value, Hex(kWords[k], 8));
+    EXPECT_EQ(e[at + 156].value, Hex(kWords[1], 8));  // the store
+    EXPECT_EQ(e[at + 207].value, Hex(kWords[1], 8));  // the load back
 }
 
 // The summary's line for a region and kind: accesses and bytes, or zeros when it has none.
@@ -197,25 +239,30 @@ void SummaryTally(const char* region, const char* kind, unsigned long long* acce
 
 void SummaryCountsTheEvents() {
     ASSERT_TRUE(!traced.summary.empty());
-    unsigned long long events = 0, ports = 0, requests = 0, failed = 0;
+    unsigned long long events = 0, ports = 0, requests = 0, failed = 0, windows = 0;
     EXPECT_EQ(std::sscanf(traced.summary[0].c_str(),
                           "# summary: %llu events, %llu port accesses, %llu driver requests (%llu "
-                          "failed)",
-                          &events, &ports, &requests, &failed),
-              4)
+                          "failed), %llu window accesses",
+                          &events, &ports, &requests, &failed, &windows),
+              5)
         << traced.summary[0];
     EXPECT_EQ(events, traced.events.size());
-    EXPECT_EQ(requests, 6u);
+    EXPECT_EQ(requests, 7u);
     EXPECT_EQ(failed, 0u);
-    EXPECT_EQ(ports, traced.events.size() - 6);
+    EXPECT_EQ(windows, 4u);
+    EXPECT_EQ(ports, traced.events.size() - 7 - 4);
 
-    for (const char* region : {"config", "io1", "io2", "none"}) {
-        for (const char* kind : {"in", "out"}) {
+    const std::pair<const char*, const char*> tallies[] = {
+        {"config", "in"}, {"config", "out"}, {"io1", "in"},   {"io1", "out"},
+        {"io2", "in"},    {"io2", "out"},    {"none", "in"},  {"none", "out"},
+        {"int", "load"},  {"int", "store"},  {"ext", "load"}, {"ext", "store"}};
+    for (const auto& [region, kind] : tallies) {
+        {
             unsigned long long count = 0, bytes = 0;
             for (const Line& e : traced.events) {
                 if (e.region != region || e.kind != kind) continue;
                 ++count;
-                bytes += std::stoul(e.width) / 8;
+                if (e.width != "?") bytes += std::stoul(e.width) / 8;
             }
             unsigned long long summaryCount = 0, summaryBytes = 0;
             SummaryTally(region, kind, &summaryCount, &summaryBytes);
@@ -229,8 +276,8 @@ void SummaryCountsTheEvents() {
         if (std::sscanf(line.c_str(), "# pauses: %llu (runs of 10 or more reads of one port: %llu",
                         &pauses, &reads) == 2) {
             pauseLine = true;
-            EXPECT_EQ(pauses, 1u);
-            EXPECT_EQ(reads, 50u);
+            EXPECT_EQ(pauses, 4u);
+            EXPECT_EQ(reads, 200u);
         }
     }
     EXPECT_TRUE(pauseLine) << "no pause line in the summary";
@@ -238,10 +285,10 @@ void SummaryCountsTheEvents() {
 
 const win_test::Case kCases[] = {
     {"the application ran with VEXO_SIM_TRACE set", TheApplicationRanWithTheTraceOn},
-    {"the header names the columns and what is not traced",
-     HeaderNamesTheColumnsAndWhatIsNotTraced},
+    {"the header names the columns and what is traced", HeaderNamesTheColumnsAndWhatIsTraced},
     {"cVexoOpen's driver requests are in the file in order", OpenAsksTheDriverInOrder},
-    {"the transfer shows on its ports with its values and its pause", TheTransferShowsOnItsPorts},
+    {"the transfers show on ports and windows with their values and pauses",
+     TheTransfersShowOnPortsAndWindows},
     {"the summary counts the events above it", SummaryCountsTheEvents},
 };
 

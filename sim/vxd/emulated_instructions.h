@@ -1,4 +1,5 @@
-// The x86 port instructions the simulated machine performs in place of the CPU.
+// The x86 instructions the simulated machine performs in place of the CPU: port instructions, and
+// the library's loads and stores of a window when window accesses are traced.
 #pragma once
 
 #include <cstddef>
@@ -57,5 +58,50 @@ inline std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int wi
 // The caller holds the bus lock.
 std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::uint32_t eax,
                                      std::uintptr_t code);
+
+// One decoded load or store of a window: the forms a compiler emits for a load through a pointer
+// in EAX into EAX, and a store of EDX through a pointer in EAX.
+//   8B 00  mov eax, [eax]              89 10     mov [eax], edx
+//   0F B7 00  movzx eax, word [eax]    66 89 10  mov [eax], dx
+//   0F B6 00  movzx eax, byte [eax]    88 10     mov [eax], dl
+struct WindowInstruction {
+    bool isLoad;
+    int width;  // bits
+    std::uint32_t length;
+};
+
+constexpr std::size_t kLongestWindowInstruction = 3;
+
+// Decodes the instruction in the `available` bytes at `code`; false for any other.
+inline bool DecodeWindowInstruction(const std::uint8_t* code, std::size_t available,
+                                    WindowInstruction* out) {
+    struct Form {
+        std::uint8_t bytes[3];
+        std::uint32_t length;
+        bool isLoad;
+        int width;
+    };
+    static constexpr Form kForms[] = {
+        {{0x8B, 0x00}, 2, true, 32},        {{0x0F, 0xB7, 0x00}, 3, true, 16},
+        {{0x0F, 0xB6, 0x00}, 3, true, 8},   {{0x89, 0x10}, 2, false, 32},
+        {{0x66, 0x89, 0x10}, 3, false, 16}, {{0x88, 0x10}, 2, false, 8},
+    };
+    // Byte by byte, stopping at the first that differs: no byte past the instruction is read.
+    for (const Form& form : kForms) {
+        std::uint32_t same = 0;
+        while (same < form.length && same < available && code[same] == form.bytes[same]) ++same;
+        if (same == form.length) {
+            *out = {form.isLoad, form.width, form.length};
+            return true;
+        }
+    }
+    return false;
+}
+
+// Defined by the driver module: a window access of `width` bits at `address` (a load into
+// `*value`, zero-extended, or a store of its low bits) performed on the board's memory and
+// traced, when the whole access lies inside a traced window; false, and nothing done, otherwise.
+// The caller holds the bus lock.
+bool PerformWindowAccess(bool isLoad, int width, std::uint32_t address, std::uint32_t* value);
 
 }  // namespace vexo::sim::vxd
