@@ -14,9 +14,10 @@
  * Every function here, every trapped port instruction and every driver request holds the
  * module's one lock, so any thread may call them at any time; each bus access is atomic.
  *
- * With VEXO_SIM_TRACE=<file> in the environment when the module loads, every port access and
- * driver request of the process is also written to that file, with a summary at the end (the
- * format is in docs/without-a-card.md). That file does not depend on SimSetTracing.
+ * With VEXO_SIM_TRACE=<file> in the environment when the module loads, every port access, window
+ * load and store and driver request of the process is also written to that file, with a summary
+ * at the end (the format is in docs/without-a-card.md). That file does not depend on
+ * SimSetTracing; window accesses are in the file only.
  */
 #ifndef VEXOLITE_SIM_H
 #define VEXOLITE_SIM_H
