@@ -171,6 +171,18 @@ void TraceFile::EndReadRun() {
     runLength_ = 0;
 }
 
+// The summary lines of one region's two kinds of access, those it had.
+void TraceFile::TallyLines(const char* region, const char* first, const char* second,
+                           const Tally (&tallies)[2]) {
+    for (int kind = 0; kind < 2; ++kind) {
+        if (tallies[kind].accesses == 0) continue;
+        char text[96];
+        std::snprintf(text, sizeof text, "# %s %s %" PRIu64 " %" PRIu64, region,
+                      kind == 0 ? first : second, tallies[kind].accesses, tallies[kind].bytes);
+        Line(text);
+    }
+}
+
 void TraceFile::WriteSummary() {
     char text[192];
     std::uint64_t accesses = 0, windowAccesses = 0;
@@ -186,22 +198,10 @@ void TraceFile::WriteSummary() {
     Line(text);
     Line("# region kind accesses bytes");
     for (int region = 0; region < kRegionCount; ++region) {
-        for (int kind = 0; kind < 2; ++kind) {
-            const Tally& tally = tallies_[region][kind];
-            if (tally.accesses == 0) continue;
-            std::snprintf(text, sizeof text, "# %s %s %" PRIu64 " %" PRIu64, kRegionNames[region],
-                          kind == 0 ? "in" : "out", tally.accesses, tally.bytes);
-            Line(text);
-        }
+        TallyLines(kRegionNames[region], "in", "out", tallies_[region]);
     }
     for (int window = 0; window < 2; ++window) {
-        for (int kind = 0; kind < 2; ++kind) {
-            const Tally& tally = windowTallies_[window][kind];
-            if (tally.accesses == 0) continue;
-            std::snprintf(text, sizeof text, "# %s %s %" PRIu64 " %" PRIu64, kWindowNames[window],
-                          kind == 0 ? "load" : "store", tally.accesses, tally.bytes);
-            Line(text);
-        }
+        TallyLines(kWindowNames[window], "load", "store", windowTallies_[window]);
     }
     std::snprintf(text, sizeof text,
                   "# pauses: %" PRIu64 " (runs of %" PRIu32 " or more reads of one port: %" PRIu64

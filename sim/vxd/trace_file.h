@@ -65,6 +65,8 @@ class TraceFile {
     std::uint64_t Microseconds() const;
     void CountRead(std::uint16_t port, int width, std::uintptr_t code, std::uint32_t length);
     void EndReadRun();
+    void TallyLines(const char* region, const char* first, const char* second,
+                    const Tally (&tallies)[2]);
     void WriteSummary();
 
     HANDLE file_ = INVALID_HANDLE_VALUE;
