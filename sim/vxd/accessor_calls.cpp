@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -43,14 +44,15 @@ constexpr LoadForm kLoadForms[] = {
     {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
 };
 constexpr std::uintptr_t kLongestLoads = 10;
-constexpr std::uintptr_t kLongestAccessor = kLongestLoads + 3 + 1;  // and 66 EF, ret
+constexpr std::uint32_t kLongestRun = 64;          // identical port instructions in a row
+constexpr std::uintptr_t kLongestInstruction = 3;  // of the port and window instructions
+constexpr std::uintptr_t kLongestAccessor = kLongestLoads + kLongestRun * kLongestInstruction + 1;
 constexpr std::uint8_t kRet = 0xC3;
 constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 constexpr std::uintptr_t kPageSize = 0x1000;
-constexpr std::uintptr_t kLongestInstruction = 3;  // of the port and window instructions
 
 // A register as an accessor loads it, or not at all.
 struct RegisterLoad {
@@ -62,7 +64,7 @@ struct RegisterLoad {
 // loads first, and its bytes, since other code may come to lie at the same place (a module
 // unloaded and another loaded). Three kinds:
 //   port:         port (argument 0) into EDX, for an output the value (argument 1) into EAX;
-//                 a port instruction through DX
+//                 a port instruction through DX, or a run of the same one (a pause's reads)
 //   window load:  address (argument 0) into EAX; a load through EAX into EAX
 //   window store: address (argument 0) into EAX, value (argument 1) into EDX; a store of EDX
 struct Accessor {
@@ -72,6 +74,7 @@ struct Accessor {
     std::uint32_t length;
     bool isPort;
     PortInstruction port;  // the port comes from EDX at each call
+    std::uint32_t repeat;  // times the port instruction follows itself
     WindowInstruction window;
     RegisterLoad eax;
     RegisterLoad edx;
@@ -136,15 +139,28 @@ bool LoadsFit(const Accessor& a) {
     return a.window.isLoad ? noEdx : Is(a.edx, 1);
 }
 
+// How many times the `length` bytes at `code` follow each other before `end`, at most kLongestRun.
+std::uint32_t Repeats(const std::uint8_t* code, std::uint32_t length, const std::uint8_t* end) {
+    std::uint32_t repeat = 1;
+    while (repeat < kLongestRun && code + (repeat + 1) * length <= end &&
+           std::memcmp(code, code + repeat * length, length) == 0) {
+        ++repeat;
+    }
+    return repeat;
+}
+
 // Decodes the accessor at `start` whose trapping instruction is at `code`: loads only up to it,
-// then a port instruction through DX (the prefixed byte forms aside) or a window instruction,
-// then ret. The bytes are readable.
-bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
+// then a port instruction through DX (the prefixed byte forms aside) or a run of it, or a window
+// instruction, then ret. Reads nothing at or past `readableEnd`.
+bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, std::uintptr_t readableEnd,
+                    Accessor* out) {
     *out = Accessor{};
     out->start = start;
     out->code = code;
+    out->repeat = 1;
     const auto* at = reinterpret_cast<const std::uint8_t*>(start);
     const auto* end = reinterpret_cast<const std::uint8_t*>(code);
+    const auto* last = reinterpret_cast<const std::uint8_t*>(readableEnd);
     while (at < end) {
         const LoadForm* form = nullptr;
         for (const LoadForm& candidate : kLoadForms) {
@@ -159,19 +175,19 @@ bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, Accessor* out) {
         target = {form->load, form->argument};
         at += form->length;
     }
+    const std::size_t available = std::min<std::size_t>(kLongestInstruction, last - end);
     std::uint32_t length = 0;
-    if (vexo::sim::vxd::DecodePortInstruction(end, vexo::sim::vxd::kLongestPortInstruction, 0,
-                                              &out->port)) {
+    if (vexo::sim::vxd::DecodePortInstruction(end, available, 0, &out->port)) {
         if (!out->port.viaDx || (out->port.prefixed && out->port.width == 8)) return false;
         out->isPort = true;
-        length = out->port.length;
-    } else if (vexo::sim::vxd::DecodeWindowInstruction(
-                   end, vexo::sim::vxd::kLongestWindowInstruction, &out->window)) {
+        out->repeat = Repeats(end, out->port.length, last);
+        length = out->port.length * out->repeat;
+    } else if (vexo::sim::vxd::DecodeWindowInstruction(end, available, &out->window)) {
         length = out->window.length;
     } else {
         return false;
     }
-    if (!LoadsFit(*out) || end[length] != kRet) return false;
+    if (!LoadsFit(*out) || end + length >= last || end[length] != kRet) return false;
     out->length = static_cast<std::uint32_t>(code - start) + length + 1;
     std::memcpy(out->bytes, reinterpret_cast<const void*>(start), out->length);
     return true;
@@ -251,8 +267,12 @@ extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAc
     if (accessor.isPort) {
         PortInstruction instruction = accessor.port;
         instruction.port = static_cast<std::uint16_t>(edx);
-        eax = vexo::sim::vxd::PerformPortInstruction(instruction, eax, accessor.code);
-        vexo::sim::SaveCard();
+        for (std::uint32_t i = 0; i < accessor.repeat; ++i) {
+            eax = vexo::sim::vxd::PerformPortInstruction(instruction, eax,
+                                                         accessor.code + i * instruction.length);
+        }
+        // Reads of the card have no side effect: only outputs change what the card file keeps.
+        if (!instruction.isInput) vexo::sim::SaveCard();
     } else {
         const WindowInstruction& window = accessor.window;
         std::uint32_t value = edx;
@@ -274,20 +294,32 @@ std::uintptr_t StubAddress(std::uint32_t index) {
 }
 
 // The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
+// One past the end of the executable region that holds `at`, or `at` when it is not in one.
+std::uintptr_t ExecutableEnd(std::uintptr_t at) {
+    MEMORY_BASIC_INFORMATION region = {};
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+        region.State != MEM_COMMIT || (region.Protect & kExecutable) == 0 ||
+        (region.Protect & PAGE_GUARD) != 0) {
+        return at;
+    }
+    return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+}
+
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
     if (code < start || code - start > kLongestLoads ||
-        !Accessible(start, code - start + kLongestInstruction + 1, kExecutable)) {
+        !Accessible(start, code - start + 1, kExecutable)) {
         return -1;
     }
+    const std::uintptr_t readableEnd = ExecutableEnd(code);
     for (std::uint32_t i = 0; i < accessorCount; ++i) {
         const Accessor& known = accessors[i];
-        if (known.start == start && known.code == code &&
+        if (known.start == start && known.code == code && known.length <= readableEnd - start &&
             std::memcmp(known.bytes, reinterpret_cast<const void*>(start), known.length) == 0) {
             return static_cast<int>(i);
         }
     }
     Accessor accessor;
-    if (accessorCount == kStubs || !DecodeAccessor(start, code, &accessor)) return -1;
+    if (accessorCount == kStubs || !DecodeAccessor(start, code, readableEnd, &accessor)) return -1;
     accessors[accessorCount] = accessor;
     return static_cast<int>(accessorCount++);
 }
@@ -368,8 +400,9 @@ bool RewriteDisplacement(std::uintptr_t call, std::int32_t expected, std::int32_
 namespace vexo::sim::vxd {
 
 void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
-    // Only an instruction that ret follows can be an accessor's. Checked first where the byte is on
-    // the trapped instruction's page, so that a pause (a run of reads) costs no system call here.
+    // Only an instruction that ret follows, by itself or after copies of it, can be an accessor's.
+    // Checked first where the bytes are on the trapped instruction's page, so that a trap in other
+    // code costs no system call here.
     const auto* code = reinterpret_cast<const std::uint8_t*>(trapped);
     PortInstruction port;
     WindowInstruction window;
@@ -381,7 +414,12 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     } else {
         return;
     }
-    if ((trapped + length) % kPageSize != 0 && code[length] != kRet) return;
+    std::uintptr_t next = trapped + length;
+    while (next % kPageSize != 0 && next + length <= (trapped | (kPageSize - 1)) + 1 &&
+           std::memcmp(code, reinterpret_cast<const void*>(next), length) == 0) {
+        next += length;
+    }
+    if (next % kPageSize != 0 && *reinterpret_cast<const std::uint8_t*>(next) != kRet) return;
     if (redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
     const std::uintptr_t returnAddress = *reinterpret_cast<const std::uint32_t*>(esp);
     const std::uintptr_t call = returnAddress - kCallLength;

@@ -365,6 +365,7 @@ struct AccessorForm {
     const char* what;
     std::vector<std::uint8_t> code;
     bool redirected;
+    std::uint32_t accesses = 1;  // per call
 };
 const AccessorForm kAccessorForms[] = {
     {"in al, dx", {0x8B, 0x54, 0x24, 0x04, 0xEC, 0xC3}, true},
@@ -375,6 +376,10 @@ const AccessorForm kAccessorForms[] = {
      {0x0F, 0xB7, 0x44, 0x24, 0x08, 0x0F, 0xB7, 0x54, 0x24, 0x04, 0x66, 0xEF, 0xC3},
      true},
     {"out dx, eax", {0x0F, 0xB7, 0x54, 0x24, 0x04, 0x8B, 0x44, 0x24, 0x08, 0xEF, 0xC3}, true},
+    {"a run of four in al, dx",
+     {0x0F, 0xB7, 0x54, 0x24, 0x04, 0xEC, 0xEC, 0xEC, 0xEC, 0xC3},
+     true,
+     4},
     {"a nop before the in", {0x8B, 0x54, 0x24, 0x04, 0x90, 0xEC, 0xC3}, false},
 };
 
@@ -441,7 +446,7 @@ void AccessorCallsGoStraightToTheCardAfterOneTrap() {
 
             const std::string where = std::string(form.what) + ", displacement at line offset " +
                                       std::to_string(lineOffset);
-            EXPECT_EQ(trapped.traps, 3u) << where;
+            EXPECT_EQ(trapped.traps, 3 * form.accesses) << where;
             EXPECT_EQ(fast.traps, form.redirected ? 1u : 3u) << where;
             EXPECT_EQ(rewritten, form.redirected) << where;
             EXPECT_TRUE(restored) << where;
@@ -454,7 +459,7 @@ void AccessorCallsGoStraightToTheCardAfterOneTrap() {
                     << win_test::Hex(trapped.after[i].edx) << " flags "
                     << win_test::Hex(trapped.after[i].eflags);
             }
-            EXPECT_EQ(trapped.trace.size(), 3u) << where;
+            EXPECT_EQ(trapped.trace.size(), 3 * form.accesses) << where;
             EXPECT_TRUE(SameEvents(trapped.trace, fast.trace)) << where;
         }
     }
