@@ -293,7 +293,6 @@ std::uintptr_t StubAddress(std::uint32_t index) {
     return reinterpret_cast<std::uintptr_t>(vexo_sim_accessor_stubs) + index * kStubLength;
 }
 
-// The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 // One past the end of the executable region that holds `at`, or `at` when it is not in one.
 std::uintptr_t ExecutableEnd(std::uintptr_t at) {
     MEMORY_BASIC_INFORMATION region = {};
@@ -305,6 +304,7 @@ std::uintptr_t ExecutableEnd(std::uintptr_t at) {
     return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
 }
 
+// The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
     if (code < start || code - start > kLongestLoads ||
         !Accessible(start, code - start + 1, kExecutable)) {

@@ -216,7 +216,10 @@ LONG HandleWindowFault(PEXCEPTION_POINTERS info) {
     return StepOverWindowAccess(context, address, record->ExceptionInformation[0] == 0);
 }
 
-LONG CALLBACK EmulatePortInstruction(PEXCEPTION_POINTERS info) {
+// The vectored handler: window faults and the single steps after them (window accesses traced),
+// the breakpoints of call rewrites, and trapped port instructions. Anything else goes on to the
+// next handler.
+LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     if (code == EXCEPTION_ACCESS_VIOLATION && windowsTraced) return HandleWindowFault(info);
     if (code == EXCEPTION_SINGLE_STEP && windowsTraced) {
@@ -314,7 +317,7 @@ bool Attach() {
     trapBatching = BatchingWanted();
     if (vexo::sim::vxd::TraceFile::Wanted()) TraceWindows();
     traceFile.OpenFromEnvironment(windowsTraced);
-    portTrap = AddVectoredExceptionHandler(1, EmulatePortInstruction);
+    portTrap = AddVectoredExceptionHandler(1, HandleCpuException);
     return portTrap != nullptr;
 }
 
