@@ -14,10 +14,15 @@
 #include "bus_lock.h"
 #include "card_store.h"
 #include "emulated_instructions.h"
+#include "memory_regions.h"
 
 namespace {
 
+using vexo::sim::vxd::Accessible;
+using vexo::sim::vxd::kExecutable;
+using vexo::sim::vxd::kReadable;
 using vexo::sim::vxd::PortInstruction;
+using vexo::sim::vxd::RegionEnd;
 using vexo::sim::vxd::WindowInstruction;
 
 // How an accessor loads a register from one of its stack arguments.
@@ -87,8 +92,8 @@ struct RedirectedCall {
     std::int32_t redirected;
 };
 
-// Must match the stubs' .rept count below.
-constexpr std::uint32_t kStubs = 64;
+#define VEXO_SIM_STUBS 64  // also the .rept count of the stubs below
+constexpr std::uint32_t kStubs = VEXO_SIM_STUBS;
 constexpr std::uintptr_t kStubLength = 10;  // push imm32; jmp rel32
 constexpr std::uint32_t kMaxRedirectedCalls = 1024;
 constexpr std::uint32_t kMaxCallsAcrossLines = 256;
@@ -101,25 +106,6 @@ std::uint32_t redirectedCount = 0;
 // kept for good, so that a thread that met the breakpoint knows it for one of these.
 std::uintptr_t callsAcrossLines[kMaxCallsAcrossLines];
 std::uint32_t callsAcrossLinesCount = 0;
-
-constexpr DWORD kExecutable = PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-constexpr DWORD kReadable = kExecutable | PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY;
-
-// Whether all `count` bytes at `from` are committed with one of `protections` (and no guard).
-bool Accessible(std::uintptr_t from, std::uintptr_t count, DWORD protections) {
-    const std::uintptr_t end = from + count;
-    if (end < from) return false;
-    for (std::uintptr_t at = from; at < end;) {
-        MEMORY_BASIC_INFORMATION region = {};
-        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
-            region.State != MEM_COMMIT || (region.Protect & protections) == 0 ||
-            (region.Protect & PAGE_GUARD) != 0) {
-            return false;
-        }
-        at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
-    }
-    return true;
-}
 
 std::uint32_t Loaded(Load load, std::uint32_t argument) {
     if (load == Load::Word) return argument & 0xFFFFu;
@@ -204,6 +190,8 @@ void vexo_sim_accessor_entry();
 extern const std::uint8_t vexo_sim_accessor_stubs[];
 }
 
+#define VEXO_SIM_TEXT(x) VEXO_SIM_TEXT_(x)
+#define VEXO_SIM_TEXT_(x) #x
 asm(R"(
     .text
     .globl _vexo_sim_accessor_entry
@@ -229,7 +217,7 @@ _vexo_sim_accessor_entry:
     .p2align 4
 _vexo_sim_accessor_stubs:
     .set stub, 0
-    .rept 64
+    .rept )" VEXO_SIM_TEXT(VEXO_SIM_STUBS) R"(
     .byte 0x68
     .long stub
     .byte 0xE9
@@ -293,24 +281,13 @@ std::uintptr_t StubAddress(std::uint32_t index) {
     return reinterpret_cast<std::uintptr_t>(vexo_sim_accessor_stubs) + index * kStubLength;
 }
 
-// One past the end of the executable region that holds `at`, or `at` when it is not in one.
-std::uintptr_t ExecutableEnd(std::uintptr_t at) {
-    MEMORY_BASIC_INFORMATION region = {};
-    if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
-        region.State != MEM_COMMIT || (region.Protect & kExecutable) == 0 ||
-        (region.Protect & PAGE_GUARD) != 0) {
-        return at;
-    }
-    return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
-}
-
 // The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
     if (code < start || code - start > kLongestLoads ||
         !Accessible(start, code - start + 1, kExecutable)) {
         return -1;
     }
-    const std::uintptr_t readableEnd = ExecutableEnd(code);
+    const std::uintptr_t readableEnd = RegionEnd(code, kExecutable);
     for (std::uint32_t i = 0; i < accessorCount; ++i) {
         const Accessor& known = accessors[i];
         if (known.start == start && known.code == code && known.length <= readableEnd - start &&
@@ -407,9 +384,9 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     PortInstruction port;
     WindowInstruction window;
     std::uint32_t length = 0;
-    if (vexo::sim::vxd::DecodePortInstruction(code, kLongestInstruction, 0, &port)) {
+    if (DecodePortInstruction(code, kLongestInstruction, 0, &port)) {
         length = port.length;
-    } else if (vexo::sim::vxd::DecodeWindowInstruction(code, kLongestInstruction, &window)) {
+    } else if (DecodeWindowInstruction(code, kLongestInstruction, &window)) {
         length = window.length;
     } else {
         return;
@@ -450,10 +427,6 @@ void RestoreAccessorCalls() {
 
 bool IsRewrittenCall(std::uintptr_t breakpoint) {
     return Remembered(breakpoint);
-}
-
-std::uint32_t RedirectedCallCount() {
-    return redirectedCount;
 }
 
 }  // namespace vexo::sim::vxd

@@ -30,7 +30,4 @@ void RestoreAccessorCalls();
 // so the rewrite is over and the call may run again from there.
 bool IsRewrittenCall(std::uintptr_t breakpoint);
 
-// Calls redirected so far and not restored.
-std::uint32_t RedirectedCallCount();
-
 }  // namespace vexo::sim::vxd

@@ -31,6 +31,7 @@
 #include "bus_lock.h"
 #include "card_store.h"
 #include "emulated_instructions.h"
+#include "memory_regions.h"
 #include "trace_file.h"
 #include "vexolite_sim.h"
 
@@ -80,8 +81,6 @@ constexpr DWORD kIllegalInstruction = 0xC000001Du;
 
 // A debugger stepping through the code expects one instruction per step.
 constexpr DWORD kTrapFlag = 0x100;
-constexpr DWORD kExecutableAndReadable =
-    PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 constexpr std::uintptr_t kPageSize = 0x1000;
 
 // Events kept at most: every external-memory element costs 50 port reads, so a long demo run
@@ -116,13 +115,7 @@ class CodeAhead {
 
   private:
     void ExtendPast(std::uintptr_t end) {
-        MEMORY_BASIC_INFORMATION region = {};
-        if (VirtualQuery(reinterpret_cast<const void*>(end), &region, sizeof region) == 0) return;
-        const bool executable = region.State == MEM_COMMIT &&
-                                (region.Protect & kExecutableAndReadable) != 0 &&
-                                (region.Protect & PAGE_GUARD) == 0;
-        if (!executable) return;
-        readableEnd_ = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        readableEnd_ = vexo::sim::vxd::RegionEnd(end, vexo::sim::vxd::kExecutable);
     }
 
     std::uintptr_t readableEnd_;
