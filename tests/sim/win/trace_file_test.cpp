@@ -103,9 +103,12 @@ TraceFileContents Parse(const std::vector<std::string>& lines) {
     return contents;
 }
 
-// Runs this program again as the traced application, with the variable naming `path`.
-DWORD RunTraced(const std::string& path) {
+// Runs this program again as the traced application, with the variable naming `path`; with
+// `decodeFaults`, the module finds each window fault's address from the instruction, as it must
+// where the system reports faults without one.
+DWORD RunTraced(const std::string& path, bool decodeFaults = false) {
     SetEnvironmentVariableA("VEXO_SIM_TRACE", path.c_str());
+    SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", decodeFaults ? "1" : nullptr);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string command = std::string("\"") + self + "\" " + kTracedRun;
@@ -115,6 +118,7 @@ DWORD RunTraced(const std::string& path) {
     const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                         nullptr, &startup, &process);
     SetEnvironmentVariableA("VEXO_SIM_TRACE", nullptr);
+    SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", nullptr);
     if (!started) return 1000 + GetLastError();
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 999;
@@ -132,12 +136,31 @@ std::string Hex(std::uint32_t value, int digits) {
 
 TraceFileContents traced;
 
-void TheApplicationRanWithTheTraceOn() {
+TraceFileContents RunAndRead(bool decodeFaults) {
     const std::string path = Folder() + "bus-trace.txt";
     DeleteFileA(path.c_str());
-    ASSERT_EQ(RunTraced(path), 0u) << "the traced run's exit code";
-    traced = Parse(ReadLines(path));
-    ASSERT_TRUE(!traced.events.empty()) << "no events in " << path;
+    const DWORD code = RunTraced(path, decodeFaults);
+    EXPECT_EQ(code, 0u) << "the traced run's exit code";
+    return Parse(ReadLines(path));
+}
+
+void TheApplicationRanWithTheTraceOn() {
+    traced = RunAndRead(false);
+    ASSERT_TRUE(!traced.events.empty()) << "no events in the trace";
+}
+
+// The same run with every window fault's address decoded from its instruction leaves the same
+// events, whichever way this machine reports faults.
+void DecodedFaultAddressesGiveTheSameTrace() {
+    const TraceFileContents decoded = RunAndRead(true);
+    ASSERT_EQ(decoded.events.size(), traced.events.size());
+    for (std::size_t i = 0; i < decoded.events.size(); ++i) {
+        const Line& a = traced.events[i];
+        const Line& b = decoded.events[i];
+        EXPECT_EQ(a.kind + a.region + a.where + a.width + a.value,
+                  b.kind + b.region + b.where + b.width + b.value)
+            << "event " << i + 1;
+    }
 }
 
 void HeaderNamesTheColumnsAndWhatIsTraced() {
@@ -290,6 +313,8 @@ const win_test::Case kCases[] = {
     {"the transfers show on ports and windows with their values and pauses",
      TheTransfersShowOnPortsAndWindows},
     {"the summary counts the events above it", SummaryCountsTheEvents},
+    {"window faults whose address is decoded from the instruction leave the same trace",
+     DecodedFaultAddressesGiveTheSameTrace},
 };
 
 }  // namespace
