@@ -165,6 +165,19 @@ TEST_F(OnCard, ChainThatCannotOpenTheCardPrintsNothingOnTheOutput) {
     EXPECT_EQ(CountOps(machine.board, Op::WindowStore), 0);
 }
 
+// A dump into a full disk is no success, and the commands after it do not run.
+TEST_F(OnCard, OutputThatCannotBeWrittenFailsTheLine) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::FILE* err = std::tmpfile();
+    const int status =
+        tool_run::RunTool({"dump", "0x08000000", "4096", "+", "write", "0x8000", "7"}, full, err);
+    std::fclose(full);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ReadBack(err), "vexotool: cannot write the output: No space left on device\n");
+    EXPECT_EQ(Int(0x8000)[0], 0x00) << "the command after the failed one ran";
+}
+
 TEST_F(OnCard, InfoSaysWhyARegistryValueWasNotUsed) {
     machine.board.registry.SetString(vexo::board_key::kIntMemBase, "E9000000");
     machine.board.registry.SetDword(vexo::board_key::kExtMemBase, 0);
