@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tool_platform.h"
+
 namespace vexotool {
 namespace {
 
@@ -60,8 +62,15 @@ bool ReadWholeFile(const std::string& path, std::uint64_t expected, std::vector<
     return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
-                    std::string* error) {
+namespace {
+
+// Names tried for the new file beside the one it replaces, FILE.new, FILE.new1, ...
+constexpr int kNamesBeside = 100;
+
+// Devices, pipes and folders as any program writes them. Nothing is removed on failure: the
+// name is not a file of ours.
+bool WriteInPlace(const std::string& path, const std::vector<std::uint8_t>& data,
+                  std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         *error = Failure("create", path, errno);
@@ -72,7 +81,50 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& da
     const bool closed = std::fclose(file) == 0;
     if (written && closed) return true;
     *error = Failure("write", path, written ? errno : writeError);
-    std::remove(path.c_str());
+    return false;
+}
+
+// `beside`, complete, takes the place of `path`.
+bool PutInPlace(const std::string& beside, const std::string& path, std::string* error) {
+    std::string reason;
+    bool oldRemoved = false;
+    if (sys::MoveOver(beside, path, &reason, &oldRemoved)) return true;
+    if (oldRemoved) {
+        *error = "cannot rename '" + beside + "' to '" + path + "': " + reason +
+                 "; the saved bytes are in '" + beside + "'";
+        return false;
+    }
+    std::remove(beside.c_str());
+    *error = "cannot replace '" + path + "': " + reason + "; nothing was replaced";
+    return false;
+}
+
+}  // namespace
+
+// The bytes go into a new file beside the old one, which is replaced only once they are all
+// written: a full disk or a size limit leaves an existing file as it was.
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
+                    std::string* error) {
+    std::string file;
+    if (!sys::IsFileOrNothing(path, &file)) return WriteInPlace(path, data, error);
+    std::string reason;
+    for (int attempt = 0; attempt < kNamesBeside; ++attempt) {
+        const std::string beside = file + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
+        switch (sys::WriteNewFile(beside, data.data(), data.size(), &reason)) {
+            case sys::NewFile::Written:
+                return PutInPlace(beside, file, error);
+            case sys::NewFile::NameTaken:
+                continue;
+            case sys::NewFile::CannotCreate:
+                *error = "cannot create '" + path + "': " + reason;
+                return false;
+            case sys::NewFile::CannotWrite:
+                *error = "cannot write '" + path + "': " + reason + "; nothing was replaced";
+                return false;
+        }
+    }
+    *error = "cannot create '" + path + "': " + file + ".new to " + file + ".new" +
+             std::to_string(kNamesBeside - 1) + " are all taken";
     return false;
 }
 

@@ -1,7 +1,9 @@
 // vexotool's commands on the simulated card: output, exit codes, what reaches the card, the
 // diagnoses when the card cannot be opened, and the memory test's reports on faulty memory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -385,6 +387,39 @@ TEST_F(SaveLoad, StoppedOrFailedWorkLeavesFileAndMemoryAsTheyWere) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "vexotool: save: cannot create '" + unwritable + "': No such file or directory\n");
+}
+
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+// A save's file is replaced only once the new one is whole: a write that fails (here at a file
+// size limit, as at a full disk) says why and leaves the old file as it was, nothing beside it.
+TEST_F(SaveLoad, FileIsReplacedOnlyOnceTheNewOneIsWhole) {
+    WriteFile(file, Pattern(40));
+    rlimit unlimited = {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    const rlimit small = {8192, unlimited.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ToolRun run = Tool({"save", "0x08000000", "0x20000", file});
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vexotool: save: cannot write '" + file +
+                           "': File too large; nothing was replaced\n");
+    EXPECT_EQ(FileBytes(file), Pattern(40));
+    EXPECT_FALSE(Exists(file + ".new"));
+
+    // Someone else's FILE.new is left alone.
+    WriteFile(file + ".new", {9});
+    std::memcpy(Ext(0), Pattern(16).data(), 16);
+    run = Tool({"save", "0x08000000", "16", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FileBytes(file), Pattern(16));
+    EXPECT_EQ(FileBytes(file + ".new"), std::vector<std::uint8_t>{9});
+    EXPECT_FALSE(Exists(file + ".new1"));
+    std::remove((file + ".new").c_str());
 }
 
 TEST(ProgressLine, ALongLabelIsCutAtTheLinesBuffer) {
