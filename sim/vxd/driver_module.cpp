@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include "accessor_calls.h"
 #include "board.h"
@@ -477,14 +478,18 @@ void SIM_CALL SimSetDriverInfo(uint32_t driverInfo) {
     if (board != nullptr) board->driver.driverInfo = driverInfo;
 }
 
-void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
+int SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
     const BusGuard guard;
-    if (board == nullptr) return;
-    if (failing) {
-        board->driver.failingCodes.insert(code);
-    } else {
-        board->driver.failingCodes.erase(code);
+    if (board == nullptr) return 0;
+    std::set<std::uint32_t>& codes = board->driver.failingCodes;
+    if (!failing) {
+        codes.erase(code);
+        return 1;
     }
+    // One more than the card file keeps would be lost from it, and not necessarily this one.
+    if (codes.count(code) == 0 && codes.size() >= SIM_MAX_FAILING_CODES) return 0;
+    codes.insert(code);
+    return 1;
 }
 
 void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {
