@@ -309,8 +309,10 @@ bool Attach() {
     if (board == nullptr) return false;
     SetUpTrace(*board);
     trapBatching = BatchingWanted();
-    if (vexo::sim::vxd::TraceFile::Wanted()) TraceWindows();
-    traceFile.OpenFromEnvironment(windowsTraced);
+    if (traceFile.OpenFromEnvironment()) {
+        TraceWindows();
+        traceFile.Start(windowsTraced);
+    }
     portTrap = AddVectoredExceptionHandler(1, HandleCpuException);
     return portTrap != nullptr;
 }
