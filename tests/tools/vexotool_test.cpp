@@ -324,8 +324,14 @@ TEST_F(SaveLoad, RoundTripInWordsWhenAlignedAndInBytesOtherwise) {
     EXPECT_EQ(run.out, "load: 5 bytes from " + file + " to 0x00008003 (8-bit elements)\n");
     EXPECT_EQ(std::memcmp(Int(0x8003), pattern.data(), 5), 0);
 
-    // The line is checked before anything runs: a load chained after a save into its file was
-    // sized for the file as it was, and writes nothing once the file has changed.
+    // Each command sees what the ones before it did: a load chained after a save into its file
+    // writes what the save wrote. The file was sized with the line, so a save of another length
+    // makes the load write nothing.
+    Int(0xC001)[0] = 0xAB;
+    run = Tool({"save", "0xC001", "5", file, "+", "load", "0x8000", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Int(0x8000)[0], 0xAB);
+    Int(0x8000)[0] = 0x00;
     run = Tool({"save", "0xC001", "4", file, "+", "load", "0x8000", file});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "vexotool: load: '" + file +
