@@ -67,23 +67,6 @@ namespace {
 // Names tried for the new file beside the one it replaces, FILE.new, FILE.new1, ...
 constexpr int kNamesBeside = 100;
 
-// Devices, pipes and folders as any program writes them. Nothing is removed on failure: the
-// name is not a file of ours.
-bool WriteInPlace(const std::string& path, const std::vector<std::uint8_t>& data,
-                  std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        *error = Failure("create", path, errno);
-        return false;
-    }
-    const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed) return true;
-    *error = Failure("write", path, written ? errno : writeError);
-    return false;
-}
-
 // `beside`, complete, takes the place of `path`.
 bool PutInPlace(const std::string& beside, const std::string& path, std::string* error) {
     std::string reason;
@@ -106,19 +89,31 @@ bool PutInPlace(const std::string& beside, const std::string& path, std::string*
 bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
                     std::string* error) {
     std::string file;
-    if (!sys::IsFileOrNothing(path, &file)) return WriteInPlace(path, data, error);
     std::string reason;
-    for (int attempt = 0; attempt < kNamesBeside; ++attempt) {
-        const std::string beside = file + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
-        switch (sys::WriteNewFile(beside, data.data(), data.size(), &reason)) {
-            case sys::NewFile::Written:
-                return PutInPlace(beside, file, error);
-            case sys::NewFile::NameTaken:
-                continue;
-            case sys::NewFile::CannotCreate:
+    // A device or a pipe is written as it is, as any program would; a folder is refused there.
+    if (!sys::IsFileOrNothing(path, &file)) {
+        switch (sys::WriteFileAt(path, sys::Creation::InPlace, data.data(), data.size(), &reason)) {
+            case sys::Written::Whole:
+                return true;
+            case sys::Written::CannotWrite:
+                *error = "cannot write '" + path + "': " + reason;
+                return false;
+            default:
                 *error = "cannot create '" + path + "': " + reason;
                 return false;
-            case sys::NewFile::CannotWrite:
+        }
+    }
+    for (int attempt = 0; attempt < kNamesBeside; ++attempt) {
+        const std::string beside = file + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
+        switch (sys::WriteFileAt(beside, sys::Creation::New, data.data(), data.size(), &reason)) {
+            case sys::Written::Whole:
+                return PutInPlace(beside, file, error);
+            case sys::Written::NameTaken:
+                continue;
+            case sys::Written::CannotCreate:
+                *error = "cannot create '" + path + "': " + reason;
+                return false;
+            case sys::Written::CannotWrite:
                 *error = "cannot write '" + path + "': " + reason + "; nothing was replaced";
                 return false;
         }

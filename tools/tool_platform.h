@@ -22,13 +22,17 @@ double NowSeconds();
 // *file is the file to replace: on the host a symbolic link is followed to the file it names.
 bool IsFileOrNothing(const std::string& path, std::string* file);
 
-enum class NewFile { Written, NameTaken, CannotCreate, CannotWrite };
+enum class Written { Whole, NameTaken, CannotCreate, CannotWrite };
+enum class Creation {
+    New,      // the file must not exist yet; on failure none is left
+    InPlace,  // a device or pipe, opened and written as it is; nothing is removed on failure
+};
 
-// Creates the file at `path`, which must not exist yet, and writes `size` bytes into it. On
-// failure no file is left and *reason says why in the C runtime's words, as the tool's other file
-// messages do ("No space left on device"); NameTaken when something already has that name.
-NewFile WriteNewFile(const std::string& path, const void* data, std::size_t size,
-                     std::string* reason);
+// Writes `size` bytes to the file at `path`, created as `how` says. On failure *reason says why
+// in the C runtime's words, as the tool's other file messages do ("No space left on device");
+// NameTaken when a new file's name is already taken.
+Written WriteFileAt(const std::string& path, Creation how, const void* data, std::size_t size,
+                    std::string* reason);
 
 // Puts the file at `from` in the place of `to`, replacing a file there. *reason says why not;
 // *toRemoved tells whether the old `to` was already gone by then (Windows 9x can only delete it

@@ -54,23 +54,24 @@ bool IsFileOrNothing(const std::string& path, std::string* file) {
     return true;
 }
 
-NewFile WriteNewFile(const std::string& path, const void* data, std::size_t size,
-                     std::string* reason) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+Written WriteFileAt(const std::string& path, Creation how, const void* data, std::size_t size,
+                    std::string* reason) {
+    const int flags = O_WRONLY | O_CREAT | (how == Creation::New ? O_EXCL : O_TRUNC);
+    const int fd = open(path.c_str(), flags, 0666);
     if (fd < 0) {
         *reason = std::strerror(errno);
-        return errno == EEXIST ? NewFile::NameTaken : NewFile::CannotCreate;
+        return errno == EEXIST && how == Creation::New ? Written::NameTaken : Written::CannotCreate;
     }
-    bool written = WriteAll(fd, data, size);
+    bool whole = WriteAll(fd, data, size);
     int error = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
+    if (close(fd) != 0 && whole) {
+        whole = false;
         error = errno;
     }
-    if (written) return NewFile::Written;
+    if (whole) return Written::Whole;
     *reason = std::strerror(error);
-    unlink(path.c_str());
-    return NewFile::CannotWrite;
+    if (how == Creation::New) unlink(path.c_str());
+    return Written::CannotWrite;
 }
 
 bool MoveOver(const std::string& from, const std::string& to, std::string* reason,

@@ -102,25 +102,27 @@ bool IsFileOrNothing(const std::string& path, std::string* file) {
     return disk;
 }
 
-NewFile WriteNewFile(const std::string& path, const void* data, std::size_t size,
-                     std::string* reason) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+Written WriteFileAt(const std::string& path, Creation how, const void* data, std::size_t size,
+                    std::string* reason) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                    how == Creation::New ? CREATE_NEW : CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         *reason = Reason(error);
-        return IsNameTaken(error) ? NewFile::NameTaken : NewFile::CannotCreate;
+        return IsNameTaken(error) && how == Creation::New ? Written::NameTaken
+                                                          : Written::CannotCreate;
     }
     DWORD error = 0;
-    bool written = WriteAll(file, data, size, &error);
-    if (!CloseHandle(file) && written) {
-        written = false;
+    bool whole = WriteAll(file, data, size, &error);
+    if (!CloseHandle(file) && whole) {
+        whole = false;
         error = GetLastError();
     }
-    if (written) return NewFile::Written;
+    if (whole) return Written::Whole;
     *reason = Reason(error);
-    DeleteFileA(path.c_str());
-    return NewFile::CannotWrite;
+    if (how == Creation::New) DeleteFileA(path.c_str());
+    return Written::CannotWrite;
 }
 
 // Windows 9x has no MoveFileEx: an existing file is deleted first, once the new one is whole.
