@@ -185,9 +185,10 @@ void TraceFile::Flush() {
     const DWORD size = static_cast<DWORD>(buffer_.size());
     DWORD written = 0;
     const BOOL ok = WriteFile(file_, buffer_.data(), size, &written, nullptr);
-    buffer_.clear();
     // A write cut short is a full disk (how Windows 9x reports one).
-    if (!ok || written != size) StopAfterWriteError(ok ? ERROR_DISK_FULL : GetLastError());
+    const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+    buffer_.clear();
+    if (!ok || written != size) StopAfterWriteError(error);
 }
 
 // The lines so far stay in the file; no more follow, and the program goes on.
