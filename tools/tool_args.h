@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "parse_number.h"
+
 namespace vexotool {
 
 enum class CommandKind {
@@ -46,9 +48,6 @@ struct CommandLine {
 
 // Splits the arguments at each lone "+" and parses every command.
 CommandLine ParseCommandLine(int argc, char** argv);
-
-// Decimal, or hexadecimal after 0x; the whole text, nothing else, at most 32 bits.
-bool ParseNumber(const char* text, std::uint32_t* value);
 
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);

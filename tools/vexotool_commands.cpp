@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -388,6 +390,17 @@ bool NeedsCard(const Command& command) {
     return command.kind != CommandKind::Help && command.kind != CommandKind::Version;
 }
 
+// Output that did not reach its file (a full disk, a closed pipe) fails the command: a dump cut
+// short must not pass for the whole of it.
+bool OutputWritten(Session& session) {
+    errno = 0;
+    if (std::fflush(session.out) == 0 && !std::ferror(session.out)) return true;
+    const int error = errno;
+    std::fprintf(session.err, "vexotool: cannot write the output: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    return false;
+}
+
 int RunCommand(Session& session, const Command& command) {
     switch (command.kind) {
         case CommandKind::Help:
@@ -447,7 +460,7 @@ int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
                          line.commands[i].text.c_str());
         }
         status = RunCommand(session, line.commands[i]);
-        std::fflush(out);
+        if (!OutputWritten(session)) status = kExitFailed;
     }
     if (session.open) cVexoClose();
     return status;

@@ -146,9 +146,16 @@ def _check_width(width):
         raise ValueError("width must be 1, 2 or 4 bytes, not %r" % (width,))
 
 
+def _check_count(count):
+    # The library's count is 32 bits: a larger one would be cut and move only its low bits' worth.
+    if not 0 <= count <= 0xFFFFFFFF:
+        raise ValueError("%d elements are not a 32-bit count" % count)
+
+
 def _element_count(nbytes, width):
     if nbytes % width:
         raise ValueError("%d bytes are not a whole number of %d-byte elements" % (nbytes, width))
+    _check_count(nbytes // width)
     return nbytes // width
 
 
@@ -210,6 +217,7 @@ class Card(object):
         """Reads ``count`` elements of ``width`` bytes from board address ``address`` on and
         returns them as bytes (count * width of them)."""
         _check_width(width)
+        _check_count(count)
         buffer = bytearray(count * width)
         self.read_into(address, buffer, width)
         return bytes(buffer)

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include "accessor_calls.h"
 #include "board.h"
@@ -404,8 +405,10 @@ bool Attach() {
     // VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
     trapBatching = !EnvironmentSays("VEXO_SIM_TRAP_BATCHING", '0');
     decodeFaultAddresses = EnvironmentSays("VEXO_SIM_DECODE_FAULTS", '1');
-    if (vexo::sim::vxd::TraceFile::Wanted()) TraceWindows();
-    traceFile.OpenFromEnvironment(windowsTraced);
+    if (traceFile.OpenFromEnvironment()) {
+        TraceWindows();
+        traceFile.Start(windowsTraced);
+    }
     portTrap = AddVectoredExceptionHandler(1, HandleCpuException);
     return portTrap != nullptr;
 }
@@ -573,14 +576,18 @@ void SIM_CALL SimSetDriverInfo(uint32_t driverInfo) {
     if (board != nullptr) board->driver.driverInfo = driverInfo;
 }
 
-void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
+int SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
     const BusGuard guard;
-    if (board == nullptr) return;
-    if (failing) {
-        board->driver.failingCodes.insert(code);
-    } else {
-        board->driver.failingCodes.erase(code);
+    if (board == nullptr) return 0;
+    std::set<std::uint32_t>& codes = board->driver.failingCodes;
+    if (!failing) {
+        codes.erase(code);
+        return 1;
     }
+    // One more than the card file keeps would be lost from it, and not necessarily this one.
+    if (codes.count(code) == 0 && codes.size() >= SIM_MAX_FAILING_CODES) return 0;
+    codes.insert(code);
+    return 1;
 }
 
 void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {

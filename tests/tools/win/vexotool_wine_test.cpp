@@ -181,6 +181,38 @@ void SaveAndLoadThroughAFile() {
     EXPECT_EQ(0, sim.traceCount());
 }
 
+// Windows replaces no file by moving another onto it: the old one goes only once the new one
+// beside it is whole. A file another program holds stays as it was; a device is written as such.
+void SaveReplacesAFileOnlyWhenItCan() {
+    const std::vector<std::uint8_t> old(300, 0x77);
+    std::FILE* file = std::fopen("kept.bin", "wb");
+    ASSERT_TRUE(file != nullptr);
+    std::fwrite(old.data(), 1, old.size(), file);
+    std::fclose(file);
+    sim.writeMemory(SIM_EXT_MEM, 0, "0123456789abcdef", 16);
+
+    const HANDLE held =
+        CreateFileA("kept.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ToolRun run = Tool({"save", "0x08000000", "16", "kept.bin"});
+    CloseHandle(held);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(
+        "vexotool: save: cannot replace 'kept.bin': the file is in use by another program; "
+        "nothing was replaced\n",
+        run.err);
+    EXPECT_TRUE(FileBytes("kept.bin") == old);
+
+    run = Tool({"save", "0x08000000", "16", "kept.bin"});
+    EXPECT_EQ(0, run.status) << run.err;
+    const std::vector<std::uint8_t> saved = FileBytes("kept.bin");
+    EXPECT_TRUE(saved.size() == 16 && std::memcmp(saved.data(), "0123456789abcdef", 16) == 0);
+    EXPECT_TRUE(GetFileAttributesA("kept.bin.new") == INVALID_FILE_ATTRIBUTES);
+    DeleteFileA("kept.bin");
+
+    run = Tool({"save", "0x08000000", "16", "NUL"});
+    EXPECT_EQ(0, run.status) << run.err;
+}
+
 // The C runtime's long is 32 bits here: a time left past 2^31 seconds must not wrap.
 void ProgressLineTimeLeftPast32Bits() {
     EXPECT_EQ("fill: 1/3000000001 elements (0%), 1/s, 833333h20m left",
@@ -335,6 +367,7 @@ const win_test::Case kCardCases[] = {
     {"info says why and warns", InfoSaysWhyAndWarns},
     {"config shows the card's header", ConfigShowsTheCardsHeader},
     {"save and load through a file", SaveAndLoadThroughAFile},
+    {"save replaces a file only when it can", SaveReplacesAFileOnlyWhenItCan},
     {"progress line: time left past 32 bits", ProgressLineTimeLeftPast32Bits},
     {"write and read each region", WriteAndReadEachRegion},
     {"dump shows hex and text", DumpShowsHexAndText},
