@@ -2,6 +2,8 @@
 // applet's rules, on the simulated machine's key.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,23 @@ TEST_F(KeyCommand, BadUsageExitsTwoAndWritesNothing) {
         EXPECT_EQ(Stored(board_key::kIo1Base), 0xC000) << c.message;
         EXPECT_EQ(Key().values.size(), 1u) << c.message;
     }
+}
+
+// The kit's example .reg file is what `key defaults` writes: the same key, names and values.
+TEST(BoardKeyRegFile, HoldsTheDefaults) {
+    std::ifstream file(VEXO_SOURCE_DIR "/sim/board-key.reg", std::ios::binary);
+    ASSERT_TRUE(file) << "sim/board-key.reg";
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string expected =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\" + std::string(board_key::kPath) + "]\r\n";
+    for (int i = 0; i < board_key::kValueCount; ++i) {
+        char line[80];
+        std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\r\n", board_key::kValueNames[i],
+                      static_cast<unsigned>(board_key::kDefaults[i]));
+        expected += line;
+    }
+    EXPECT_EQ(text.str(), expected);
 }
 
 }  // namespace
