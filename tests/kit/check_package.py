@@ -5,6 +5,7 @@ module-definition file export what the library's definition file says.
 Usage: check_package.py ZIP KIT-NAME VERSION PATH-TO-THE-LIBRARY'S-VexoDLL.def
 """
 import pathlib
+import re
 import subprocess
 import sys
 import zipfile
@@ -14,6 +15,8 @@ import pe_checks
 REQUIRED = [
     "README.txt",
     "README.md",
+    "LICENSE",
+    "CHANGELOG.md",
     "bin/VexoDLL.dll",
     "bin/VEXOLITE.CPL",
     "bin/vexotool.exe",
@@ -43,6 +46,7 @@ REQUIRED = [
     "sim/libvexolite.vxd.a",
     "sim/README.txt",
     "sim/vexolite-wine.reg",
+    "sim/board-key.reg",
 ]
 BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd",
             "sim/vexosim.exe"]
@@ -73,6 +77,18 @@ def export_problems(kit, name, expected):
     return problems
 
 
+def text_problems(kit, name, version):
+    """The license and the changelog: MIT, and this version the newest entry."""
+    problems = []
+    license_text = kit.read(f"{name}/LICENSE").decode()
+    if not license_text.startswith("MIT License") or "the VexoLite kit authors" not in license_text:
+        problems.append("LICENSE is not the MIT license of the VexoLite kit authors")
+    entries = re.findall(r"^## \[([^\]]+)\]", kit.read(f"{name}/CHANGELOG.md").decode(), re.M)
+    if not entries or entries[0] != version:
+        problems.append(f"CHANGELOG.md's newest entry is {entries[:1]}, not [{version}]")
+    return problems
+
+
 def main():
     zip_path, name, version, library_definition = sys.argv[1:5]
     listing = subprocess.run(["unzip", "-l", zip_path], check=True, capture_output=True,
@@ -98,6 +114,7 @@ def main():
             problems += version_problems(path, image, version)
         expected = pe_checks.definition_exports(pathlib.Path(library_definition).read_text())
         problems += export_problems(kit, name, expected)
+        problems += text_problems(kit, name, version)
         readme = kit.read(f"{name}/lib/README.txt").decode()
         if "lib /def:VexoDLL.def /machine:x86 /out:VexoDLL.lib" not in readme:
             problems.append("lib/README.txt lacks the MSVC import-library command")
