@@ -62,9 +62,9 @@ static void InternalMemory(void) {
 }
 
 static void ExternalMemory(void) {
-    uint32_t words[4], back[4];
+    VexoUInt32 words[4], back[4];
     int i;
-    for (i = 0; i < 4; i++) words[i] = 0x01234567u * (uint32_t)(i + 1);
+    for (i = 0; i < 4; i++) words[i] = 0x01234567u * (VexoUInt32)(i + 1);
     printf("External memory: 4 32-bit words at board address 0x%08lX\n",
            (unsigned long)EXT_MEM_ADDRESS);
     if (!cVexoWriteBlockLong(EXT_MEM_ADDRESS, words, 4) ||
@@ -82,8 +82,9 @@ static void ExternalMemory(void) {
 }
 
 static void IoRegisters(void) {
-    const uint16_t values[4] = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
-    uint16_t back[4];
+    /* 16 bits wide with every Windows compiler, also those without <stdint.h>. */
+    const unsigned short values[4] = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
+    unsigned short back[4];
     int i;
     printf("I/O registers: 4 16-bit registers at board address 0x%05lX (I/O range 1, port 0x20)\n",
            (unsigned long)IO_SCRATCH);
