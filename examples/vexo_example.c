@@ -16,8 +16,8 @@
 
 #include "VexoDLL.h"
 
-#define INT_MEM_ADDRESS VEXO_INTMEM_BLOCK1             /* 0x8000 */
-#define EXT_MEM_ADDRESS VEXO_EXTMEM_START              /* 0x08000000 */
+#define INT_MEM_ADDRESS VEXO_INTMEM_BLOCK1              /* 0x8000 */
+#define EXT_MEM_ADDRESS VEXO_EXTMEM_START               /* 0x08000000 */
 #define IO_SCRATCH VEXO_IO_ADDRESS(VEXO_IO1_AREA, 0x20) /* 0x10020: I/O range 1, port 0x20 */
 
 static int failures = 0;
@@ -31,8 +31,9 @@ static int Open(void) {
     DeviceInfo info;
     printf("Opening the card ... ");
     if (!cVexoOpen()) {
-        printf("failed.\n  No driver, no card, or the card refused its windows;"
-               " 'vexotool info' says which.\n");
+        printf(
+            "failed.\n  No driver, no card, or the card refused its windows;"
+            " 'vexotool info' says which.\n");
         return 0;
     }
     printf("ok\n");
@@ -88,8 +89,7 @@ static void IoRegisters(void) {
     int i;
     printf("I/O registers: 4 16-bit registers at board address 0x%05lX (I/O range 1, port 0x20)\n",
            (unsigned long)IO_SCRATCH);
-    if (!cVexoWriteBlockShort(IO_SCRATCH, values, 4) ||
-        !cVexoReadBlockShort(IO_SCRATCH, back, 4)) {
+    if (!cVexoWriteBlockShort(IO_SCRATCH, values, 4) || !cVexoReadBlockShort(IO_SCRATCH, back, 4)) {
         printf("  transfer failed\n");
         failures++;
         return;
@@ -109,6 +109,7 @@ int main(void) {
     ExternalMemory();
     IoRegisters();
     printf("Closing the card ... %s\n", cVexoClose() ? "ok" : "failed");
-    printf("\n%s\n", failures == 0 ? "All three patterns read back correctly." : "Some patterns did not read back.");
+    printf("\n%s\n", failures == 0 ? "All three patterns read back correctly."
+                                   : "Some patterns did not read back.");
     return failures == 0 ? 0 : 1;
 }
