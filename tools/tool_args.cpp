@@ -520,8 +520,8 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
                  "'vexotool map'. Commands joined by '+' run in order on one opening of the card\n"
                  "and stop at the first failure. 'vexotool help COMMAND' (or 'COMMAND --help',\n"
                  "'COMMAND /?') tells more; 'vexotool --version' prints the kit's version.\n"
-                 "Exit codes: 0 success, 1 the card cannot be opened, a check, a transfer or a\n"
-                 "file failed; 2 bad usage or a file to load that cannot be read.\n");
+                 "Exit codes: 0 success, 1 the card cannot be opened, a check, a transfer, a\n"
+                 "file or the key failed; 2 bad usage or a file to load that cannot be read.\n");
     return true;
 }
 
