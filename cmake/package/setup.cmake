@@ -45,6 +45,9 @@ set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
   Delete "$SMPROGRAMS\$MUI_TEMP\README.lnk"
   Delete "$SMPROGRAMS\$MUI_TEMP\Reference.lnk"
 ]=])
+# Also the vendor's key, which CPack's uninstaller empties but leaves (this runs after that).
+string(APPEND CPACK_NSIS_DELETE_ICONS_EXTRA
+       "  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"\n")
 
 # CMake's template with "Unicode false" after its first line (a comment), found by CPack before
 # its own.

@@ -23,6 +23,8 @@ using board_key_registry::SetBoardKeyValue;
 constexpr char kInstallDir[] = "C:\\VexoLite Kit test";
 constexpr char kUninstallKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VexoLite Kit";
+// Where setup keeps the folder it installed into.
+constexpr char kVendorKey[] = "Software\\the VexoLite kit authors";
 constexpr char kDialogCaption[] = "VexoLite Config.";
 // Values no default has, one of them unaligned as a user may have typed it into regedit.
 constexpr DWORD kUserIntMem = 0x12345678u;
@@ -200,6 +202,9 @@ void SilentUninstallLeavesNothingButTheKey() {
     EXPECT_EQ(StartMenuFolder(), "");
     EXPECT_FALSE(!menu.empty() && Exists(menu)) << menu;
     EXPECT_EQ(UninstallEntry("DisplayName"), "(no entry)");
+    HKEY vendor = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVendorKey, 0, KEY_READ, &vendor), ERROR_SUCCESS)
+        << kVendorKey << " is left";
     ExpectUserValuesKept();
 }
 
