@@ -22,8 +22,17 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "VexoLite Kit")
 set(CPACK_NSIS_DISPLAY_NAME "VexoLite Kit ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "VexoLite Kit ${PROJECT_VERSION}")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-# The Start menu folder, also without the version.
-set(CPACK_NSIS_DEFINES [=[!define MUI_STARTMENUPAGE_DEFAULTFOLDER "VexoLite Kit"]=])
+# The Start menu folder, also without the version; the version resource every binary of the kit
+# carries.
+set(CPACK_NSIS_DEFINES "
+  !define MUI_STARTMENUPAGE_DEFAULTFOLDER \"VexoLite Kit\"
+  VIProductVersion ${PROJECT_VERSION}.0
+  VIAddVersionKey ProductName \"VexoLite Kit\"
+  VIAddVersionKey FileDescription \"VexoLite Kit setup\"
+  VIAddVersionKey FileVersion ${PROJECT_VERSION}
+  VIAddVersionKey ProductVersion ${PROJECT_VERSION}
+  VIAddVersionKey LegalCopyright \"MIT License, ${CPACK_PACKAGE_VENDOR}\"
+")
 # Read by setup-generator.cmake.
 set(CPACK_VEXO_SETUP_FILE_NAME ${VEXO_KIT_SETUP_NAME})
 

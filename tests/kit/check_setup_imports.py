@@ -1,18 +1,19 @@
-"""Checks the setup program's import table, and that of the one NSIS plug-in it carries
+"""Checks the setup program's version resource and its import table, and that of the one NSIS
+plug-in it carries
 (UserInfo.dll, which it unpacks and loads at start): an ANSI Win32 GUI program whose every import
 is a function that Windows 95 and 98 export, each listed below with what the installer does with it.
 Some exist on 9x only as stubs that fail; each of those is called only on Windows NT. The
 uninstaller is the same stub as the installer, with the same imports. A new import fails this test
 until it has been checked and added here.
 
-Usage: check_setup_imports.py SETUP.EXE USERINFO.DLL
+Usage: check_setup_imports.py SETUP.EXE USERINFO.DLL VERSION
 """
 import sys
 import unittest
 
 import pe_checks
 
-SETUP_PATH = PLUGIN_PATH = None
+SETUP_PATH = PLUGIN_PATH = VERSION = None
 
 STUB_ON_9X = "exported by Windows 9x as a stub that fails; called on Windows NT only"
 
@@ -106,6 +107,14 @@ class Imports(unittest.TestCase):
         self.assertEqual(header.MajorSubsystemVersion, 4)
         self.assertLessEqual(header.MajorOperatingSystemVersion, 4)
 
+    def test_carries_the_kits_version(self):
+        image, _ = self.imports_of(SETUP_PATH)
+        info = pe_checks.version_info(image)
+        self.assertIsNotNone(info, "no version resource")
+        for strings in info["strings"].values():
+            self.assertEqual(strings.get("FileVersion"), VERSION)
+            self.assertEqual(strings.get("ProductVersion"), VERSION)
+
     def test_every_import_is_a_listed_windows_9x_function(self):
         for path in (SETUP_PATH, PLUGIN_PATH):
             _, imports = self.imports_of(path)
@@ -124,5 +133,5 @@ class Imports(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    SETUP_PATH, PLUGIN_PATH = sys.argv.pop(1), sys.argv.pop(1)
+    SETUP_PATH, PLUGIN_PATH, VERSION = sys.argv.pop(1), sys.argv.pop(1), sys.argv.pop(1)
     unittest.main(verbosity=2)
