@@ -23,8 +23,12 @@ enum class CommandKind {
     Fill,
     Save,
     Load,
-    MemTest
+    MemTest,
+    Key
 };
+
+// What `key` does with the board configuration key.
+enum class KeyAction { Show, Set, Defaults, Clear };
 
 struct Command {
     CommandKind kind = CommandKind::Help;
@@ -39,6 +43,8 @@ struct Command {
     bool external = false;              // MemTest: which memory
     bool full = false;                  // MemTest: every word rather than the quick test
     bool ranged = false;                // MemTest: only [address, address + count)
+    KeyAction keyAction = KeyAction::Show;
+    int keyField = -1;  // Key set: the value's index in the key's order; its value in values[0]
 };
 
 struct CommandLine {
@@ -52,7 +58,7 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);
 
-// "vexotool 1.0.0": the kit's version.
+// "vexotool 1.1.0": the kit's version.
 void PrintVersion(std::FILE* out);
 
 }  // namespace vexotool

@@ -13,6 +13,8 @@ machine's byte order. A call the library reports as failed raises VexoError.
 The library is a 32-bit Windows DLL: on Windows the Python that loads it must be a 32-bit one.
 It is found, in this order, at the path in the environment variable VEXO_LIBRARY, beside this
 module, then by name (VexoDLL.dll, or libVexoDLL.so elsewhere) where the system's loader looks.
+libVexoDLL.so is not in the kit: the kit's source tree builds it, the library linked with the
+simulated card, for its own tests. On Linux, use VexoDLL.dll from a Windows Python under Wine.
 The library serves one thread at a time and keeps one open card per process; so does this
 module.
 """

@@ -78,6 +78,10 @@ ADVAPI32 = {
     "RegOpenKeyA": "the board configuration key, read the way the library reads it (info)",
     "RegQueryValueExA": "the four base values (info)",
     "RegCloseKey": "closes the board configuration key",
+    "RegCreateKeyExA": "key set and key defaults create the key as the applet does",
+    "RegOpenKeyExA": "key clear opens the key without creating it",
+    "RegSetValueExA": "key set and key defaults write a value",
+    "RegDeleteValueA": "key clear deletes the four values",
 }
 
 # msvcrt.dll as shipped with Windows 98 (on 95 it comes with later releases and most
