@@ -3,10 +3,16 @@
 // Under Wine in Windows 98 mode, CreateFileA("\\.\VexoLite.vxd") loads this module and sends
 // every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the
 // process trap; the vectored handler installed at load decodes each in/out and performs it on
-// the same Board. The memories are real memory, so window accesses are not traced here. The
-// board's memories and registers live in the card file (card_store.h), so they outlast the process.
-// One lock (bus_lock.h) makes every emulated access and every control function safe when several
-// threads use the card; VEXO_SIM_TRACE=<file> writes the bus trace to a file (trace_file.h).
+// the same Board. The memories are real memory; only with the bus trace on are the windows
+// guarded views whose loads and stores fault here. The board's memories and registers live in the
+// card file (card_store.h), so they outlast the process. One lock (bus_lock.h) makes every
+// emulated access and every control function safe when several threads use the card;
+// VEXO_SIM_TRACE=<file> writes the bus trace to a file (trace_file.h).
+//
+// Where 32-bit code runs on an emulated CPU (qemu-user), every fault arrives as an illegal
+// instruction without the address it touched, and the single step after an instruction as a
+// breakpoint: a window fault's address is then decoded from the faulting instruction.
+// VEXO_SIM_DECODE_FAULTS=1 takes that path on every machine.
 //
 // A trap costs several microseconds of exception dispatch, many times the card model's work, so
 // one trap goes on through the run of port instructions that follows the faulting one: each is
