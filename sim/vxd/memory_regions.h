@@ -8,6 +8,9 @@
 
 namespace vexo::sim::vxd {
 
+// The processor's page: the unit of protection, and of the views' guards.
+constexpr std::uintptr_t kPageSize = 0x1000;
+
 constexpr DWORD kExecutable = PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 constexpr DWORD kReadable = kExecutable | PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY;
 
