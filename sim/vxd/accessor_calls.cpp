@@ -49,8 +49,9 @@ constexpr LoadForm kLoadForms[] = {
     {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
 };
 constexpr std::uintptr_t kLongestLoads = 10;
-constexpr std::uint32_t kLongestRun = 64;          // identical port instructions in a row
-constexpr std::uintptr_t kLongestInstruction = 3;  // of the port and window instructions
+constexpr std::uint32_t kLongestRun = 64;  // identical port instructions in a row
+constexpr std::uintptr_t kLongestInstruction =
+    std::max(vexo::sim::vxd::kLongestPortInstruction, vexo::sim::vxd::kLongestWindowInstruction);
 constexpr std::uintptr_t kLongestAccessor = kLongestLoads + kLongestRun * kLongestInstruction + 1;
 constexpr std::uint8_t kRet = 0xC3;
 constexpr std::uint8_t kCallRel32 = 0xE8;
