@@ -167,13 +167,15 @@ std::string OpenCardFile(const std::string& path) {
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held.file == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
+    // A pipe or a device would block the first read, or could never be mapped.
+    if (GetFileType(held.file) != FILE_TYPE_DISK) return "it is not a file on a disk";
     DWORD high = 0;
     const DWORD low = GetFileSize(held.file, &high);
     const std::uint64_t size = (std::uint64_t{high} << 32) | low;
     const std::vector<std::uint8_t> head = ReadHead(held.file);
     if (card_file::Judge(head.data(), head.size(), size) == card_file::Verdict::Foreign) {
-        return "it is not a card file (" + std::to_string(size) +
-               " bytes without the card's header)";
+        return "it is not a card file (" + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+               " without the card's header)";
     }
     if (size == 0) {
         WriteHeaderOnDisk(ZeroedHeader(), sizeof card_file::kMagic);

@@ -186,6 +186,11 @@ void UnusableCardFilesAreLeftAlone() {
                                 CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     const std::string tooLong = folder + "\\" + std::string(260, 'c') + ".bin";
+    // Reading a pipe would wait for a writer that never comes.
+    const std::string pipe = "\\\\.\\pipe\\vexo-card-test";
+    HANDLE pipeServer = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
+                                         PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipeServer);
     struct Unusable {
         std::string path;
         const char* reason;
@@ -197,6 +202,7 @@ void UnusableCardFilesAreLeftAlone() {
         {folder + "\\no-such-folder\\card.bin", "no such folder or drive"},
         {held, "another program holds it"},
         {tooLong, "the path is too long"},
+        {pipe, "not a file on a disk"},
     };
     for (const Unusable& c : cases) {
         SetEnvironmentVariableA("VEXO_SIM_CARD", c.path.c_str());
@@ -211,6 +217,7 @@ void UnusableCardFilesAreLeftAlone() {
     }
     SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
     CloseHandle(holder);
+    CloseHandle(pipeServer);
     EXPECT_EQ(ReadWholeFile(foreign), foreignBytes);
     EXPECT_EQ(FileSize(held), 0u);
     // Nothing fell back to the default card either.
