@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -61,8 +62,12 @@ void TakeCardLock() {
     }
 }
 
+// A plain store after a release fence: on x86 every earlier write of the card is seen before it,
+// and it costs no locked instruction.
 void GiveBackCardLock() {
-    if (cardLock != nullptr) InterlockedCompareExchange(cardLock, 0, self);
+    if (cardLock == nullptr) return;
+    std::atomic_thread_fence(std::memory_order_release);
+    *cardLock = 0;
 }
 
 void SayOnStandardError(const std::string& text) {
@@ -119,7 +124,9 @@ bool OpenBus() {
 void CloseBus(bool processExit) {
     traceFile.Close();
     windowsTraced = false;
-    GiveBackCardLock();
+    // At process exit a thread may have died holding it; a process that merely maps the file
+    // must not free another's.
+    if (cardLock != nullptr) InterlockedCompareExchange(cardLock, 0, self);
     cardLock = nullptr;
     delete board;
     board = nullptr;
