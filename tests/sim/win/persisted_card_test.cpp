@@ -191,18 +191,21 @@ void UnusableCardFilesAreLeftAlone() {
     HANDLE pipeServer = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
                                          PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipeServer);
+    // Every reason goes the same way once it is known, so a program runs on two of them only:
+    // starting programs is slow where Wine's 32-bit side is emulated.
     struct Unusable {
         std::string path;
         const char* reason;
+        bool alsoRunAProgram;
     };
     const Unusable cases[] = {
-        {foreign, "not a card file"},
-        {directory, "it is a folder"},
-        {"Q:\\cards\\card.bin", "no such folder or drive"},
-        {folder + "\\no-such-folder\\card.bin", "no such folder or drive"},
-        {held, "another program holds it"},
-        {tooLong, "the path is too long"},
-        {pipe, "not a file on a disk"},
+        {foreign, "not a card file", true},
+        {directory, "it is a folder", true},
+        {"Q:\\cards\\card.bin", "no such folder or drive", false},
+        {folder + "\\no-such-folder\\card.bin", "no such folder or drive", false},
+        {held, "another program holds it", false},
+        {tooLong, "the path is too long", false},
+        {pipe, "not a file on a disk", false},
     };
     for (const Unusable& c : cases) {
         SetEnvironmentVariableA("VEXO_SIM_CARD", c.path.c_str());
@@ -210,6 +213,7 @@ void UnusableCardFilesAreLeftAlone() {
         const Run sim = RunProgram("vexosim.exe remove");
         EXPECT_RUN(sim, 1u, named.c_str());
         EXPECT_RUN(sim, 1u, c.reason);
+        if (!c.alsoRunAProgram) continue;
         const Run tool = RunProgram("vexotool.exe write 0x8000 0x11 + read 0x8000 1");
         EXPECT_RUN(tool, 0u, "this program's card is not kept");
         EXPECT_RUN(tool, 0u, "00008000  11");

@@ -28,7 +28,9 @@ constexpr std::uint8_t kPartnerRegister = 0xA5;
 constexpr std::uint8_t kPartnerMemory[4] = {0x11, 0x22, 0x33, 0x44};
 constexpr std::uint8_t kOwnRegister = 0x5A;
 constexpr std::uint8_t kOwnMemory[4] = {0x55, 0x66, 0x77, 0x88};
-constexpr DWORD kPatience = 60000;  // ms: how long each program waits for the other's writes
+// ms: how long a program waits for the other, which may first have to start (about a minute
+// where Wine's 32-bit side is emulated by an older qemu).
+constexpr DWORD kPatience = 180000;
 
 constexpr char kPartnerRole[] = "--partner";
 constexpr char kDyingRole[] = "--die-holding-the-bus";
