@@ -28,7 +28,7 @@ std::uint32_t ParseFieldText(const char* text) {
 }
 
 std::uint32_t TakeOverText(const char* text, const FieldFormat& format) {
-    return ParseFieldText(text) & format.mask;
+    return AlignedValue(ParseFieldText(text), format);
 }
 
 void FormatFieldValue(std::uint32_t value, const FieldFormat& format,

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "board_key.h"
+
 namespace vexo::applet {
 
 // How one kind of field aligns and shows its value.
@@ -14,15 +16,14 @@ struct FieldFormat {
     const char* displayFormat;  // printf format of the value as shown
 };
 
-constexpr FieldFormat kMemoryField{0xFF000000u, "%08X"};  // 16 MiB aligned bus address
-constexpr FieldFormat kIoField{0x0000FF00u, "%04X"};      // 256-port aligned port base
+constexpr FieldFormat kMemoryField{board_key::kMemoryBaseMask, "%08X"};  // a bus address
+constexpr FieldFormat kIoField{board_key::kIoBaseMask, "%04X"};          // a port base
 
-constexpr int kFieldCount = 4;
+constexpr int kFieldCount = board_key::kValueCount;
 
 // Field order everywhere: internal memory, external memory, I/O range 1, I/O range 2 (the order
 // of board_key::kValueNames).
 constexpr int kEditControlIds[kFieldCount] = {1000, 1001, 1002, 1003};
-constexpr std::uint32_t kDefaultValues[kFieldCount] = {0xE9000000u, 0xEA000000u, 0xC000u, 0xC400u};
 constexpr FieldFormat kFieldFormats[kFieldCount] = {kMemoryField, kMemoryField, kIoField, kIoField};
 
 // Only this many characters of a field's text count; the rest is ignored and disappears when the
@@ -40,7 +41,12 @@ int FilterTypedChar(unsigned code);
 // base 16 (white space, sign and "0x" allowed; no digits gives 0).
 std::uint32_t ParseFieldText(const char* text);
 
-// What a field's text becomes when the field is taken over: parsed and masked.
+// A value forced onto the field's alignment (its mask).
+constexpr std::uint32_t AlignedValue(std::uint32_t value, const FieldFormat& format) {
+    return value & format.mask;
+}
+
+// What a field's text becomes when the field is taken over: parsed and aligned.
 std::uint32_t TakeOverText(const char* text, const FieldFormat& format);
 
 // Writes the value as the field shows it.

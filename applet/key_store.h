@@ -1,6 +1,7 @@
-// The applet's door to the registry: the board configuration key, opened (created if need be)
-// for reading and writing while the dialog is open. key_store_win32.cpp implements it with
-// advapi32; the host tests implement ReadValue and WriteDword on a fake key.
+// The door to the registry for everything that writes the board configuration key: the applet's
+// dialog, which holds the key open (created if need be) while it is open, and vexotool's `key`
+// command. key_store_win32.cpp implements it with advapi32 for both; on the host, vexotool's
+// build implements it on the simulator's key and the applet's tests on a fake key.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,10 @@ namespace vexo::applet::key_store {
 // non-volatile, read and write access), replacing any key this module still holds. True when
 // the key is open.
 bool Open();
+// RegOpenKeyExA on the board configuration key for reading and writing, never creating it,
+// replacing any key this module still holds. True when the key is open; *missing tells a key
+// that does not exist from one that cannot be opened.
+bool OpenExisting(bool* missing);
 // RegCloseKey on the open key, if any.
 void Close();
 
@@ -19,5 +24,7 @@ void Close();
 bool ReadValue(const char* name, void* data, std::uint32_t size);
 // RegSetValueExA on the open key: `value` as a 4-byte REG_DWORD. True when it was written.
 bool WriteDword(const char* name, std::uint32_t value);
+// RegDeleteValueA on the open key. True when the value is gone, also when there was none.
+bool DeleteValue(const char* name);
 
 }  // namespace vexo::applet::key_store

@@ -1,16 +1,16 @@
-// The board configuration key through advapi32, held open while the dialog is open.
+// The board configuration key through advapi32: held open while the applet's dialog is open,
+// and for the duration of one of vexotool's `key` commands.
+#include "key_store_win32.h"
+
 #include <windows.h>
 
 #include "board_key.h"
 #include "key_store.h"
 
 namespace vexo::applet::key_store {
-namespace {
 
-// Kept while the applet is loaded; each opening of the dialog replaces it.
+// Kept while the module is loaded; each opening replaces it.
 HKEY keyHandle = nullptr;
-
-}  // namespace
 
 void Close() {
     if (keyHandle != nullptr) RegCloseKey(keyHandle);
@@ -21,7 +21,8 @@ bool Open() {
     Close();
     HKEY key = nullptr;
     DWORD disposition = 0;  // created or opened: either is fine
-    char keyClass[] = "VEXOLITE";
+    // The class parameter is declared writable but only read.
+    char* keyClass = const_cast<char*>(board_key::kClass);
     const LONG result =
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, board_key::kPath, 0, keyClass, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE, nullptr, &key, &disposition);

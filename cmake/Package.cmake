@@ -1,10 +1,16 @@
-# The kit as an application developer receives it: install() rules give its layout, CPack's ZIP
-# generator makes package/VexoKit-<version>.zip (target `package`, or `cpack` in the build
-# folder; the kit's tests run it as their set-up).
+# The kit as an application developer receives it: install() rules give its layout, and CPack
+# makes it twice from them (target `package`, or `cpack` in the build folder; the kit's tests run
+# it as their set-up):
+#   package/VexoKit-<version>.zip        the ZIP generator, with the folder below at its top;
+#   package/VexoKit-<version>-setup.exe  the NSIS generator (cmake/package/setup.cmake): the same
+#                                        files installed into a folder the user picks, the applet
+#                                        copied into the system folder, Start menu entries and an
+#                                        uninstaller.
 #
 #   VexoKit-<version>/
 #     README.txt                  what is where
 #     README.md                   the kit's front page (cmake/package/README.md)
+#     LICENSE, CHANGELOG.md
 #     bin/                        VexoDLL.dll, VEXOLITE.CPL, vexotool.exe
 #     include/VexoDLL.h
 #     lib/                        libVexoDLL.dll.a (MinGW), VexoDLL.lib (Visual C++), VexoDLL.def,
@@ -14,7 +20,7 @@
 #                                 README.txt
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexosim.exe, vexolite_sim.h, libvexolite.vxd.a,
-#                                 README.txt, vexolite-wine.reg
+#                                 README.txt, vexolite-wine.reg, board-key.reg
 #
 # Also the demo's folder (target kit_demo_folder): the programs beside the DLL and the simulated
 # card, as an application would be installed on a machine without a card.
@@ -22,6 +28,8 @@ include_guard(GLOBAL)
 
 set(VEXO_KIT_NAME VexoKit-${PROJECT_VERSION})
 set(VEXO_KIT_ZIP ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_NAME}.zip)
+set(VEXO_KIT_SETUP_NAME ${VEXO_KIT_NAME}-setup)
+set(VEXO_KIT_SETUP ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_SETUP_NAME}.exe)
 
 install(TARGETS VexoDLL RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS vexotool RUNTIME DESTINATION bin)
@@ -39,7 +47,8 @@ install(DIRECTORY docs/ DESTINATION docs
 install(FILES bindings/python/vexo.py bindings/python/example.py DESTINATION bindings/python)
 install(FILES bindings/csharp/Vexo.cs bindings/csharp/Example.cs DESTINATION bindings/csharp)
 install(FILES bindings/pascal/vexo.pas bindings/pascal/example.pas DESTINATION bindings/pascal)
-install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg DESTINATION sim)
+install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg sim/board-key.reg DESTINATION sim)
+install(FILES LICENSE CHANGELOG.md DESTINATION .)
 
 # The texts of each folder, with the version filled in and Windows line ends.
 set(VERSION ${PROJECT_VERSION})
@@ -57,10 +66,11 @@ vexo_kit_text(examples-README.txt examples)
 vexo_kit_text(bindings-README.txt bindings)
 vexo_kit_text(sim-README.txt sim)
 
-set(CPACK_GENERATOR ZIP)
+set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_FILE_NAME ${VEXO_KIT_NAME})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(${CMAKE_CURRENT_LIST_DIR}/package/setup.cmake)
 include(CPack)
 
 set(VEXO_DEMO_DIR ${CMAKE_BINARY_DIR}/demo)

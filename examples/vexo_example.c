@@ -16,8 +16,8 @@
 
 #include "VexoDLL.h"
 
-#define INT_MEM_ADDRESS VEXO_INTMEM_BLOCK1             /* 0x8000 */
-#define EXT_MEM_ADDRESS VEXO_EXTMEM_START              /* 0x08000000 */
+#define INT_MEM_ADDRESS VEXO_INTMEM_BLOCK1              /* 0x8000 */
+#define EXT_MEM_ADDRESS VEXO_EXTMEM_START               /* 0x08000000 */
 #define IO_SCRATCH VEXO_IO_ADDRESS(VEXO_IO1_AREA, 0x20) /* 0x10020: I/O range 1, port 0x20 */
 
 static int failures = 0;
@@ -31,8 +31,9 @@ static int Open(void) {
     DeviceInfo info;
     printf("Opening the card ... ");
     if (!cVexoOpen()) {
-        printf("failed.\n  No driver, no card, or the card refused its windows;"
-               " 'vexotool info' says which.\n");
+        printf(
+            "failed.\n  No driver, no card, or the card refused its windows;"
+            " 'vexotool info' says which.\n");
         return 0;
     }
     printf("ok\n");
@@ -62,9 +63,9 @@ static void InternalMemory(void) {
 }
 
 static void ExternalMemory(void) {
-    uint32_t words[4], back[4];
+    VexoUInt32 words[4], back[4];
     int i;
-    for (i = 0; i < 4; i++) words[i] = 0x01234567u * (uint32_t)(i + 1);
+    for (i = 0; i < 4; i++) words[i] = 0x01234567u * (VexoUInt32)(i + 1);
     printf("External memory: 4 32-bit words at board address 0x%08lX\n",
            (unsigned long)EXT_MEM_ADDRESS);
     if (!cVexoWriteBlockLong(EXT_MEM_ADDRESS, words, 4) ||
@@ -82,13 +83,13 @@ static void ExternalMemory(void) {
 }
 
 static void IoRegisters(void) {
-    const uint16_t values[4] = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
-    uint16_t back[4];
+    /* 16 bits wide with every Windows compiler, also those without <stdint.h>. */
+    const unsigned short values[4] = {0x1234, 0x5678, 0x9ABC, 0xDEF0};
+    unsigned short back[4];
     int i;
     printf("I/O registers: 4 16-bit registers at board address 0x%05lX (I/O range 1, port 0x20)\n",
            (unsigned long)IO_SCRATCH);
-    if (!cVexoWriteBlockShort(IO_SCRATCH, values, 4) ||
-        !cVexoReadBlockShort(IO_SCRATCH, back, 4)) {
+    if (!cVexoWriteBlockShort(IO_SCRATCH, values, 4) || !cVexoReadBlockShort(IO_SCRATCH, back, 4)) {
         printf("  transfer failed\n");
         failures++;
         return;
@@ -108,6 +109,7 @@ int main(void) {
     ExternalMemory();
     IoRegisters();
     printf("Closing the card ... %s\n", cVexoClose() ? "ok" : "failed");
-    printf("\n%s\n", failures == 0 ? "All three patterns read back correctly." : "Some patterns did not read back.");
+    printf("\n%s\n", failures == 0 ? "All three patterns read back correctly."
+                                   : "Some patterns did not read back.");
     return failures == 0 ? 0 : 1;
 }

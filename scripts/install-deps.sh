@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine
-  zip unzip python3 python3-pefile
+  zip unzip python3 python3-pefile nsis
   mono-mcs mono-runtime fp-compiler
 )
 

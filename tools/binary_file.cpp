@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tool_platform.h"
+
 namespace vexotool {
 namespace {
 
@@ -60,19 +62,64 @@ bool ReadWholeFile(const std::string& path, std::uint64_t expected, std::vector<
     return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
-                    std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        *error = Failure("create", path, errno);
+namespace {
+
+// Names tried for the new file beside the one it replaces, FILE.new, FILE.new1, ...
+constexpr int kNamesBeside = 100;
+
+// `beside`, complete, takes the place of `path`.
+bool PutInPlace(const std::string& beside, const std::string& path, std::string* error) {
+    std::string reason;
+    bool oldRemoved = false;
+    if (sys::MoveOver(beside, path, &reason, &oldRemoved)) return true;
+    if (oldRemoved) {
+        *error = "cannot rename '" + beside + "' to '" + path + "': " + reason +
+                 "; the saved bytes are in '" + beside + "'";
         return false;
     }
-    const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed) return true;
-    *error = Failure("write", path, written ? errno : writeError);
-    std::remove(path.c_str());
+    std::remove(beside.c_str());
+    *error = "cannot replace '" + path + "': " + reason + "; nothing was replaced";
+    return false;
+}
+
+}  // namespace
+
+// The bytes go into a new file beside the old one, which is replaced only once they are all
+// written: a full disk or a size limit leaves an existing file as it was.
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
+                    std::string* error) {
+    std::string file;
+    std::string reason;
+    // A device or a pipe is written as it is, as any program would; a folder is refused there.
+    if (!sys::IsFileOrNothing(path, &file)) {
+        switch (sys::WriteFileAt(path, sys::Creation::InPlace, data.data(), data.size(), &reason)) {
+            case sys::Written::Whole:
+                return true;
+            case sys::Written::CannotWrite:
+                *error = "cannot write '" + path + "': " + reason;
+                return false;
+            default:
+                *error = "cannot create '" + path + "': " + reason;
+                return false;
+        }
+    }
+    for (int attempt = 0; attempt < kNamesBeside; ++attempt) {
+        const std::string beside = file + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
+        switch (sys::WriteFileAt(beside, sys::Creation::New, data.data(), data.size(), &reason)) {
+            case sys::Written::Whole:
+                return PutInPlace(beside, file, error);
+            case sys::Written::NameTaken:
+                continue;
+            case sys::Written::CannotCreate:
+                *error = "cannot create '" + path + "': " + reason;
+                return false;
+            case sys::Written::CannotWrite:
+                *error = "cannot write '" + path + "': " + reason + "; nothing was replaced";
+                return false;
+        }
+    }
+    *error = "cannot create '" + path + "': " + file + ".new to " + file + ".new" +
+             std::to_string(kNamesBeside - 1) + " are all taken";
     return false;
 }
 

@@ -1,5 +1,6 @@
-// Whole binary files for save and load, through the C runtime so that the same code runs on the
-// host and on Windows. Each failure comes back as one line naming the file and the reason.
+// Whole binary files for save and load, through the C runtime and the tool's platform seam so that
+// the same code runs on the host and on Windows. Each failure comes back as one line naming the
+// file and the reason.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,8 @@ bool FileSize(const std::string& path, std::uint64_t* size, std::string* error);
 bool ReadWholeFile(const std::string& path, std::uint64_t expected, std::vector<std::uint8_t>* data,
                    std::string* error);
 
-// Creates or replaces the file with `data`. On failure *error is set and no partial file is left.
+// Creates or replaces the file with `data`, written beside it first: on failure *error is set,
+// an existing file is as it was and no partial file is left.
 bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data,
                     std::string* error);
 

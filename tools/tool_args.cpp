@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "binary_file.h"
+#include "board_key_command.h"
 #include "board_map.h"
 
 #ifndef VEXO_KIT_VERSION
@@ -73,6 +74,20 @@ const CommandEntry kCommands[] = {
      "                           external word costs about a hundred bus accesses);\n"
      "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
      "                           of 4, inside one internal block or the external memory).\n"},
+    {"key", CommandKind::Key, kNoOptions, "key [set NAME VALUE | defaults | clear]",
+     "the board configuration key: show it or write it",
+     "Without arguments, prints the four values of the board configuration key and what\n"
+     "cVexoOpen does with each: a non-zero value is programmed into the card's base address\n"
+     "register, a missing value or 0 leaves the base the card's register holds. Needs no card.\n"
+     "  set NAME VALUE   writes one value and leaves the others as they are. NAME is intmem,\n"
+     "                   extmem, io1 or io2. VALUE is aligned as the Control Panel applet\n"
+     "                   aligns it: a memory base to a multiple of 0x01000000, an I/O base to\n"
+     "                   a multiple of 0x100 (bits 8-15 only); 0 means 'from the card'.\n"
+     "  defaults         writes the applet's four defaults: intmem 0xE9000000, extmem\n"
+     "                   0xEA000000, io1 0xC000, io2 0xC400.\n"
+     "  clear            deletes the four values: every base comes from the card.\n"
+     "The key is created as the applet creates it. Writing it needs the right to write\n"
+     "under HKEY_LOCAL_MACHINE.\n"},
     {"help", CommandKind::Help, kNoOptions, "help [COMMAND]",
      "this overview, or one command's help", "Prints the overview or one command's help.\n"},
 };
@@ -344,6 +359,31 @@ std::string ParseLoad(const CommandEntry& entry, const Arguments& args, Command*
     return SetFileTransfer(args, size, "'" + command->file + "'", command);
 }
 
+std::string ParseKey(const CommandEntry& entry, const Arguments& args, Command* command) {
+    const std::vector<std::string>& words = args.positional;
+    if (words.empty()) {
+        command->keyAction = KeyAction::Show;
+        return "";
+    }
+    const std::string& action = words[0];
+    if ((action == "defaults" || action == "clear") && words.size() == 1) {
+        command->keyAction = action == "defaults" ? KeyAction::Defaults : KeyAction::Clear;
+        return "";
+    }
+    if (action != "set" || words.size() != 3)
+        return std::string("usage: vexotool ") + entry.synopsis;
+    command->keyAction = KeyAction::Set;
+    command->keyField = KeyFieldNamed(words[1]);
+    if (command->keyField < 0) {
+        return "key set takes intmem, extmem, io1 or io2, not '" + words[1] + "'";
+    }
+    std::uint32_t value = 0;
+    const std::string error = ParseNumberArgument(words[2], &value);
+    if (!error.empty()) return error;
+    command->values.push_back(value);
+    return "";
+}
+
 // "help" itself, "--help" and "/?" (optionally naming a command), and "--version".
 bool ParseHelpOrVersion(const std::vector<std::string>& words, Command* command,
                         std::string* error) {
@@ -396,38 +436,14 @@ std::string ParseCommand(const std::vector<std::string>& words, Command* command
             return ParseSave(*entry, args, command);
         case CommandKind::Load:
             return ParseLoad(*entry, args, command);
+        case CommandKind::Key:
+            return ParseKey(*entry, args, command);
         default:
             return ParseTransfer(*entry, args, command);
     }
 }
 
 }  // namespace
-
-bool ParseNumber(const char* text, std::uint32_t* value) {
-    unsigned base = 10;
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text += 2;
-    }
-    if (*text == '\0') return false;
-    std::uint64_t result = 0;
-    for (; *text != '\0'; ++text) {
-        const char c = *text;
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return false;
-        result = result * base + digit;
-        if (result > 0xFFFFFFFFu) return false;
-    }
-    *value = static_cast<std::uint32_t>(result);
-    return true;
-}
 
 CommandLine ParseCommandLine(int argc, char** argv) {
     CommandLine line;
@@ -478,8 +494,8 @@ bool PrintHelp(std::FILE* out, const std::string& topic) {
                  "'vexotool map'. Commands joined by '+' run in order on one opening of the card\n"
                  "and stop at the first failure. 'vexotool help COMMAND' (or 'COMMAND --help',\n"
                  "'COMMAND /?') tells more; 'vexotool --version' prints the kit's version.\n"
-                 "Exit codes: 0 success, 1 the card cannot be opened, a check, a transfer or a\n"
-                 "file failed; 2 bad usage or a file to load that cannot be read.\n");
+                 "Exit codes: 0 success, 1 the card cannot be opened, a check, a transfer, a\n"
+                 "file or the key failed; 2 bad usage or a file to load that cannot be read.\n");
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "parse_number.h"
+
 namespace vexotool {
 
 enum class CommandKind {
@@ -21,8 +23,12 @@ enum class CommandKind {
     Fill,
     Save,
     Load,
-    MemTest
+    MemTest,
+    Key
 };
+
+// What `key` does with the board configuration key.
+enum class KeyAction { Show, Set, Defaults, Clear };
 
 struct Command {
     CommandKind kind = CommandKind::Help;
@@ -37,6 +43,8 @@ struct Command {
     bool external = false;              // MemTest: which memory
     bool full = false;                  // MemTest: every word rather than the quick test
     bool ranged = false;                // MemTest: only [address, address + count)
+    KeyAction keyAction = KeyAction::Show;
+    int keyField = -1;  // Key set: the value's index in the key's order; its value in values[0]
 };
 
 struct CommandLine {
@@ -47,13 +55,10 @@ struct CommandLine {
 // Splits the arguments at each lone "+" and parses every command.
 CommandLine ParseCommandLine(int argc, char** argv);
 
-// Decimal, or hexadecimal after 0x; the whole text, nothing else, at most 32 bits.
-bool ParseNumber(const char* text, std::uint32_t* value);
-
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);
 
-// "vexotool 1.0.0": the kit's version.
+// "vexotool 1.1.0": the kit's version.
 void PrintVersion(std::FILE* out);
 
 }  // namespace vexotool

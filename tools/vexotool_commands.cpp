@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "VexoDLL.h"
 #include "binary_file.h"
 #include "board_key.h"
+#include "board_key_command.h"
 #include "board_map.h"
 #include "config_space.h"
 #include "diagnose.h"
@@ -66,54 +69,13 @@ bool Finished(Session& session, const char* what, const TransferResult& result,
 
 // --- info ---------------------------------------------------------------------------------
 
-namespace platform = vexo::platform;
-
-// What the library made of one value of the board configuration key.
-enum class RegistryBase { Used, NoKey, NoValue, Zero, TooLarge };
-
-// The library offers four bytes for a value and takes the card's register when the query fails.
-// A failed query is told apart here by offering more room than any value of the Windows 9x
-// registry can hold (about 16 KB): a value that fits that is there, only too large.
-bool ValueLargerThanAWord(platform::RegistryKey key, const char* name) {
-    constexpr std::uint32_t kRoomForAnyValue = 64 * 1024;
-    std::vector<std::uint8_t> data(kRoomForAnyValue);
-    return platform::QueryValue(key, name, data.data(), kRoomForAnyValue);
-}
-
-// One value read the way the library reads it (a shorter value fills the low bytes).
-RegistryBase ReadRegistryBase(const char* name) {
-    platform::RegistryKey key = 0;
-    if (!platform::OpenMachineKey(vexo::board_key::kPath, &key)) return RegistryBase::NoKey;
-    std::uint32_t data = 0;
-    RegistryBase result = RegistryBase::Used;
-    if (!platform::QueryValue(key, name, &data, sizeof data)) {
-        result = ValueLargerThanAWord(key, name) ? RegistryBase::TooLarge : RegistryBase::NoValue;
-    } else if (data == 0) {
-        result = RegistryBase::Zero;
-    }
-    platform::CloseKey(key);
-    return result;
-}
-
-std::string BaseSource(const char* valueName, const char* bar) {
-    const char* why = "";
-    switch (ReadRegistryBase(valueName)) {
-        case RegistryBase::Used:
-            return std::string("registry ") + valueName;
-        case RegistryBase::NoKey:
-            why = "no board configuration key";
-            break;
-        case RegistryBase::NoValue:
-            why = "no registry value";
-            break;
-        case RegistryBase::Zero:
-            why = "registry value is 0";
-            break;
-        case RegistryBase::TooLarge:
-            why = "registry value is larger than 4 bytes";
-            break;
-    }
-    return std::string("card register ") + bar + " (" + why + ")";
+// Where a base came from: the key's value, or the card's register and why.
+std::string BaseSource(int field) {
+    const char* valueName = vexo::board_key::kValueNames[field];
+    const KeyValueReading reading = ReadAsTheLibraryDoes(valueName);
+    if (reading.state == KeyValueState::Used) return std::string("registry ") + valueName;
+    return std::string("card register ") + kKeyFields[field].bar + " (" +
+           ReasonForCardBase(reading.state) + ")";
 }
 
 // The first port of `bytes` ports from `port`, ports wrapping at 16 bits as the library's do,
@@ -174,22 +136,12 @@ int Info(Session& session) {
     std::fprintf(out, "  vendor id        0x%04X\n", static_cast<unsigned>(info.vendorId));
     std::fprintf(out, "  driver info      0x%08X\n", static_cast<unsigned>(info.driverInfo));
     std::fprintf(out, "  PCI config       0x%08X (first word of the driver's reply)\n", pciConfig);
-    const struct {
-        const char* name;
-        std::uint32_t value;
-        const char* valueName;
-        const char* bar;
-    } bases[] = {
-        {"internal memory", info.intMemBase, vexo::board_key::kIntMemBase, "BAR1"},
-        {"external memory", info.extMemBase, vexo::board_key::kExtMemBase, "BAR0"},
-        {"I/O range 1", info.io1Base, vexo::board_key::kIo1Base, "BAR2"},
-        {"I/O range 2", info.io2Base, vexo::board_key::kIo2Base, "BAR3"},
-    };
+    // In the key's value order.
+    const std::uint32_t bases[4] = {info.intMemBase, info.extMemBase, info.io1Base, info.io2Base};
     std::fprintf(out, "  base addresses\n");
-    for (const auto& base : bases) {
-        std::fprintf(out, "    %-15s  0x%08X  from %s\n", base.name,
-                     static_cast<unsigned>(base.value),
-                     BaseSource(base.valueName, base.bar).c_str());
+    for (int field = 0; field < 4; ++field) {
+        std::fprintf(out, "    %-15s  0x%08X  from %s\n", kKeyFields[field].what,
+                     static_cast<unsigned>(bases[field]), BaseSource(field).c_str());
     }
     WarnAboutIoBases(session.err, info);
     return kExitSuccess;
@@ -383,9 +335,44 @@ int Load(Session& session, const Command& command) {
     return kExitSuccess;
 }
 
-// Help and the version are the only commands that do without the card.
+// Help, the version and the board configuration key do without the card.
 bool NeedsCard(const Command& command) {
-    return command.kind != CommandKind::Help && command.kind != CommandKind::Version;
+    return command.kind != CommandKind::Help && command.kind != CommandKind::Version &&
+           command.kind != CommandKind::Key;
+}
+
+int WriteKey(const Command& command, std::FILE* out, std::FILE* err) {
+    switch (command.keyAction) {
+        case KeyAction::Set:
+            return SetKeyValue(command.keyField, command.values[0], out, err);
+        case KeyAction::Defaults:
+            return WriteKeyDefaults(out, err);
+        default:
+            return ClearKey(out, err);
+    }
+}
+
+int Key(Session& session, const Command& command) {
+    if (command.keyAction == KeyAction::Show) return ShowKey(session.out);
+    const int status = WriteKey(command, session.out, session.err);
+    // The library reads the key when it opens the card: the commands after this one on the line
+    // open it again, so that they work with the bases just written.
+    if (session.open) {
+        cVexoClose();
+        session.open = false;
+    }
+    return status;
+}
+
+// Output that did not reach its file (a full disk, a closed pipe) fails the command: a dump cut
+// short must not pass for the whole of it.
+bool OutputWritten(Session& session) {
+    errno = 0;
+    if (std::fflush(session.out) == 0 && !std::ferror(session.out)) return true;
+    const int error = errno;
+    std::fprintf(session.err, "vexotool: cannot write the output: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    return false;
 }
 
 int RunCommand(Session& session, const Command& command) {
@@ -414,6 +401,8 @@ int RunCommand(Session& session, const Command& command) {
             return Save(session, command);
         case CommandKind::Load:
             return Load(session, command);
+        case CommandKind::Key:
+            return Key(session, command);
         case CommandKind::MemTest:
             if (!OpenCard(session)) return kExitFailed;
             return RunMemTest(command, LibraryAccess(), session.out, session.err);
@@ -447,7 +436,7 @@ int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
                          line.commands[i].text.c_str());
         }
         status = RunCommand(session, line.commands[i]);
-        std::fflush(out);
+        if (!OutputWritten(session)) status = kExitFailed;
     }
     if (session.open) cVexoClose();
     return status;

@@ -1,7 +1,8 @@
 """Opens the card, shows what it reports, and writes and reads back a pattern in the first
 block of internal memory and in the first words of external memory.
 
-    python example.py        (a 32-bit Python, with VexoDLL.dll beside vexo.py or this file)
+    python example.py        (a 32-bit Python, with VexoDLL.dll beside vexo.py or this file;
+                              on Linux, a 32-bit Windows Python under Wine)
 """
 import array
 import os
@@ -32,9 +33,18 @@ def main():
     return 0 if ok else 1
 
 
+# Where the library cannot be, what to do instead.
+ON_LINUX = """VexoDLL.dll is a 32-bit Windows DLL and the kit has no library for Linux. On Linux, run
+this example under Wine with a 32-bit Windows Python: set up Wine and the simulated card as
+docs/without-a-card.md says, copy VexoDLL.dll (bin/) beside vexo.py and sim/vexolite.vxd into
+the prefix's system folder, then run 'wine python example.py'. docs/bindings.md has the details."""
+
+
 if __name__ == "__main__":
     try:
         sys.exit(main())
     except (vexo.VexoError, OSError) as error:  # a failed call, or no library to load
         print("Failed: %s" % error)
+        if isinstance(error, OSError) and os.name != "nt":
+            print(ON_LINUX)
         sys.exit(1)

@@ -13,6 +13,8 @@ machine's byte order. A call the library reports as failed raises VexoError.
 The library is a 32-bit Windows DLL: on Windows the Python that loads it must be a 32-bit one.
 It is found, in this order, at the path in the environment variable VEXO_LIBRARY, beside this
 module, then by name (VexoDLL.dll, or libVexoDLL.so elsewhere) where the system's loader looks.
+libVexoDLL.so is not in the kit: the kit's source tree builds it, the library linked with the
+simulated card, for its own tests. On Linux, use VexoDLL.dll from a Windows Python under Wine.
 The library serves one thread at a time and keeps one open card per process; so does this
 module.
 """
@@ -146,9 +148,16 @@ def _check_width(width):
         raise ValueError("width must be 1, 2 or 4 bytes, not %r" % (width,))
 
 
+def _check_count(count):
+    # The library's count is 32 bits: a larger one would be cut and move only its low bits' worth.
+    if not 0 <= count <= 0xFFFFFFFF:
+        raise ValueError("%d elements are not a 32-bit count" % count)
+
+
 def _element_count(nbytes, width):
     if nbytes % width:
         raise ValueError("%d bytes are not a whole number of %d-byte elements" % (nbytes, width))
+    _check_count(nbytes // width)
     return nbytes // width
 
 
@@ -210,6 +219,7 @@ class Card(object):
         """Reads ``count`` elements of ``width`` bytes from board address ``address`` on and
         returns them as bytes (count * width of them)."""
         _check_width(width)
+        _check_count(count)
         buffer = bytearray(count * width)
         self.read_into(address, buffer, width)
         return bytes(buffer)

@@ -30,6 +30,8 @@ using vexo::sim::vxd::BusTrace;
 static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
                   static_cast<int>(vexo::sim::Op::DriverRequest) == SIM_OP_DRIVER_REQUEST,
               "the trace operations of vexolite_sim.h follow the model's");
+static_assert(SIM_MAX_FAILING_CODES == vexo::sim::kMaxFailingCodes,
+              "vexolite_sim.h names how many failing codes the card keeps");
 static_assert(SIM_DEFAULT_BUS == vexo::sim::kPowerOnBus &&
                   SIM_DEFAULT_DEVICE == vexo::sim::kPowerOnDevice,
               "vexolite_sim.h names the card's power-on place");
@@ -186,15 +188,15 @@ void SIM_CALL SimSetDriverInfo(uint32_t driverInfo) {
     if (board != nullptr) board->driver.driverInfo = driverInfo;
 }
 
-void SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
+int SIM_CALL SimSetFailingCode(uint32_t code, int failing) {
     const BusGuard guard;
     Board* board = BusBoard();
-    if (board == nullptr) return;
-    if (failing) {
-        board->driver.failingCodes.insert(code);
-    } else {
+    if (board == nullptr) return 0;
+    if (!failing) {
         board->driver.failingCodes.erase(code);
+        return 1;
     }
+    return board->driver.failingCodes.insert(code) ? 1 : 0;
 }
 
 void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count) {

@@ -116,8 +116,10 @@ bool OpenBus() {
     board->extWindowAddress = AddressOf(store.extMem);
     board->traceLimit = kTraceLimit;
     TakeCardAsItIs();
-    if (TraceFile::Wanted()) TraceWindows();
-    traceFile.OpenFromEnvironment(windowsTraced);
+    if (traceFile.OpenFromEnvironment()) {
+        TraceWindows();
+        traceFile.Start(windowsTraced);
+    }
     return true;
 }
 

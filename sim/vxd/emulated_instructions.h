@@ -1,6 +1,7 @@
 // The x86 instructions the simulated machine performs in place of the CPU, decoded: port
-// instructions, and the library's loads and stores of a window when window accesses are traced.
-// Pure functions of the bytes they are given.
+// instructions, and the library's loads and stores of a window when window accesses are traced;
+// and the memory operand of any instruction, for faults reported without the address they
+// touched. Pure functions of the bytes they are given.
 #pragma once
 
 #include <cstddef>
@@ -91,6 +92,219 @@ inline bool DecodeWindowInstruction(const std::uint8_t* code, std::size_t availa
         }
     }
     return false;
+}
+
+// ---- the memory operand of any faulting instruction ------------------------------------------
+//
+// Where the system reports a fault without the address it touched (an emulated i386 CPU reports
+// every access fault as an illegal instruction), the address comes from the instruction itself.
+
+// The general registers in the CPU's encoding order.
+enum GeneralRegister { kEax, kEcx, kEdx, kEbx, kEsp, kEbp, kEsi, kEdi };
+
+// Which segment an access goes through: every one but FS and GS is flat in a Win32 process, so
+// the default segment (SS for an EBP or ESP base, DS otherwise) adds nothing.
+enum class Segment { kFlat, kFs, kGs };
+
+struct MemoryAccess {
+    std::uint32_t offset;  // within the segment
+    Segment segment;
+    bool store;  // writes without reading first; an access that reads (first) is a load
+};
+
+// The accesses of one instruction: one, or two for a string instruction (source first).
+struct MemoryAccesses {
+    MemoryAccess access[2];
+    int count;
+};
+
+namespace decoding {
+
+constexpr bool IsPrefix(std::uint8_t b) {
+    return b == 0xF0 || b == 0xF2 || b == 0xF3 || b == 0x26 || b == 0x2E || b == 0x36 ||
+           b == 0x3E || b == 0x64 || b == 0x65 || b == kOperandSizePrefix || b == 0x67;
+}
+
+// One-byte opcodes with a ModRM byte whose memory form touches memory (lea does not).
+constexpr bool HasMemoryModRm(std::uint8_t op) {
+    if (op < 0x40) return (op & 7u) < 4;
+    return op == 0x62 || op == 0x63 || op == 0x69 || op == 0x6B ||
+           (op >= 0x80 && op <= 0x8F && op != 0x8D) || op == 0xC0 || op == 0xC1 || op == 0xC4 ||
+           op == 0xC5 || op == 0xC6 || op == 0xC7 || (op >= 0xD0 && op <= 0xD3) ||
+           (op >= 0xD8 && op <= 0xDF) || op == 0xF6 || op == 0xF7 || op == 0xFE || op == 0xFF;
+}
+
+// Two-byte opcodes (after 0F) with a ModRM byte whose memory form touches memory: all but the
+// ones without ModRM and the hints that never fault (prefetch, nop r/m).
+constexpr bool HasMemoryModRm0F(std::uint8_t op) {
+    const bool noModRm = (op >= 0x05 && op <= 0x0C) || op == 0x0E || (op >= 0x30 && op <= 0x3F) ||
+                         op == 0x77 || (op >= 0x80 && op <= 0x8F) || (op >= 0xA0 && op <= 0xA2) ||
+                         (op >= 0xA8 && op <= 0xAA) || (op >= 0xC8 && op <= 0xCF);
+    const bool hint = op == 0x0D || (op >= 0x18 && op <= 0x1F);
+    return !noModRm && !hint;
+}
+
+// Whether a one-byte opcode's memory form only writes. x87: the stores of D9, DB, DD and DF by
+// their ModRM reg field.
+constexpr bool OnlyWrites(std::uint8_t op, int reg) {
+    switch (op) {
+        case 0x88:
+        case 0x89:
+        case 0x8C:
+        case 0x8F:
+        case 0xC6:
+        case 0xC7:
+            return true;
+        case 0xD9:
+            return reg == 2 || reg == 3 || reg == 6 || reg == 7;
+        case 0xDB:
+            return reg == 1 || reg == 2 || reg == 3 || reg == 7;
+        case 0xDD:
+        case 0xDF:
+            return reg == 1 || reg == 2 || reg == 3 || reg == 6 || reg == 7;
+        default:
+            return false;
+    }
+}
+
+// The same after 0F: SSE and MMX stores, setcc, movnti, fxsave and stmxcsr.
+constexpr bool OnlyWrites0F(std::uint8_t op, int reg, bool repPrefix) {
+    if (op >= 0x90 && op <= 0x9F) return true;
+    if (op == 0x7E) return !repPrefix;  // F3 0F 7E is a load (movq xmm, m64)
+    if (op == 0xAE) return reg == 0 || reg == 3;
+    return op == 0x11 || op == 0x13 || op == 0x17 || op == 0x29 || op == 0x2B || op == 0x7F ||
+           op == 0xC3 || op == 0xD6 || op == 0xE7;
+}
+
+// A little-endian 32-bit displacement or offset.
+constexpr std::uint32_t Dword(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Reads the ModRM operand's offset at `code` (the ModRM byte); false for a register operand or
+// bytes that do not fit.
+inline bool ModRmOffset(const std::uint8_t* code, std::size_t available,
+                        const std::uint32_t (&registers)[8], std::uint32_t* offset) {
+    if (available < 1) return false;
+    const int mod = code[0] >> 6, rm = code[0] & 7;
+    if (mod == 3) return false;
+    std::size_t at = 1;
+    std::uint32_t address = 0;
+    bool disp32 = mod == 2;
+    if (rm == kEsp) {
+        if (available < 2) return false;
+        const std::uint8_t sib = code[at++];
+        const int scale = sib >> 6, index = (sib >> 3) & 7, base = sib & 7;
+        if (index != kEsp) address = registers[index] << scale;
+        if (base == kEbp && mod == 0) {
+            disp32 = true;
+        } else {
+            address += registers[base];
+        }
+    } else if (rm == kEbp && mod == 0) {
+        disp32 = true;
+    } else {
+        address = registers[rm];
+    }
+    if (mod == 1) {
+        if (available < at + 1) return false;
+        address += static_cast<std::uint32_t>(
+            static_cast<std::int32_t>(static_cast<std::int8_t>(code[at])));
+    } else if (disp32) {
+        if (available < at + 4) return false;
+        address += Dword(code + at);
+    }
+    *offset = address;
+    return true;
+}
+
+}  // namespace decoding
+
+// Decodes the memory accesses of the instruction in the `available` bytes at `code`, with the
+// registers as the CPU had them: every ModRM form of 32-bit addressing, the moffs forms of mov,
+// xlat, and the string instructions. False for an instruction without a memory operand, 16-bit
+// addressing (0x67), or bytes that do not fit.
+inline bool DecodeMemoryAccesses(const std::uint8_t* code, std::size_t available,
+                                 const std::uint32_t (&registers)[8], MemoryAccesses* out) {
+    std::size_t at = 0;
+    Segment segment = Segment::kFlat;
+    bool repPrefix = false;
+    for (; at < available && decoding::IsPrefix(code[at]); ++at) {
+        if (code[at] == 0x67) return false;
+        if (code[at] == 0x64) segment = Segment::kFs;
+        if (code[at] == 0x65) segment = Segment::kGs;
+        if (code[at] == 0xF3) repPrefix = true;
+        if (code[at] == 0x26 || code[at] == 0x2E || code[at] == 0x36 || code[at] == 0x3E) {
+            segment = Segment::kFlat;
+        }
+    }
+    if (at >= available) return false;
+    const std::uint8_t op = code[at++];
+    out->count = 1;
+    MemoryAccess& first = out->access[0];
+    first.segment = segment;
+    if (op == 0x0F) {
+        if (at >= available) return false;
+        const std::uint8_t op2 = code[at++];
+        if (op2 == 0x38 || op2 == 0x3A) {
+            if (at++ >= available) return false;  // the third opcode byte
+        } else if (!decoding::HasMemoryModRm0F(op2)) {
+            return false;
+        }
+        const int reg = at < available ? (code[at] >> 3) & 7 : 0;
+        first.store = op2 != 0x38 && op2 != 0x3A && decoding::OnlyWrites0F(op2, reg, repPrefix);
+        return decoding::ModRmOffset(code + at, available - at, registers, &first.offset);
+    }
+    if (decoding::HasMemoryModRm(op)) {
+        const int reg = at < available ? (code[at] >> 3) & 7 : 0;
+        first.store = decoding::OnlyWrites(op, reg);
+        return decoding::ModRmOffset(code + at, available - at, registers, &first.offset);
+    }
+    if (op >= 0xA0 && op <= 0xA3) {  // mov al/eax, moffs and back
+        if (available < at + 4) return false;
+        first.offset = decoding::Dword(code + at);
+        first.store = op >= 0xA2;
+        return true;
+    }
+    if (op == 0xD7) {  // xlat: [ebx + al]
+        first.offset = registers[kEbx] + (registers[kEax] & 0xFFu);
+        first.store = false;
+        return true;
+    }
+    // String instructions: the source at DS:ESI (overridable), the destination at ES:EDI.
+    const MemoryAccess source = {registers[kEsi], segment, false};
+    const MemoryAccess destination = {registers[kEdi], Segment::kFlat, false};
+    switch (op) {
+        case 0xA4:
+        case 0xA5:  // movs
+            out->access[0] = source;
+            out->access[1] = destination;
+            out->access[1].store = true;
+            out->count = 2;
+            return true;
+        case 0xA6:
+        case 0xA7:  // cmps
+            out->access[0] = source;
+            out->access[1] = destination;
+            out->count = 2;
+            return true;
+        case 0xAA:
+        case 0xAB:  // stos
+            out->access[0] = destination;
+            out->access[0].store = true;
+            return true;
+        case 0xAC:
+        case 0xAD:  // lods
+            out->access[0] = source;
+            return true;
+        case 0xAE:
+        case 0xAF:  // scas
+            out->access[0] = destination;
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace vexo::sim::vxd

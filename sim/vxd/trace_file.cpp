@@ -3,6 +3,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace vexo::sim::vxd {
 
@@ -33,21 +35,62 @@ const char* ValueFormat(int width) {
     return width == 8 ? "0x%02" PRIX32 : width == 16 ? "0x%04" PRIX32 : "0x%08" PRIX32;
 }
 
-}  // namespace
-
-bool TraceFile::Wanted() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableA(kTraceVariable, path, sizeof path);
-    return length != 0 && length < sizeof path;
+// One line on the program's standard error, through its handle: the module shares no C runtime
+// state with the program, and a program without one (a GUI program) is not told.
+void TellTheProgram(const std::string& text) {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+    const std::string line = "vexolite.vxd: " + text + "\r\n";
+    DWORD written = 0;
+    WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-bool TraceFile::OpenFromEnvironment(bool windowsTraced) {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableA(kTraceVariable, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
-    file_ = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+// The system's words for `error`, without the final period.
+std::string Reason(DWORD error) {
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+        return "no space left on the disk";
+    }
+    char text[256] = {};
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, text, sizeof text, nullptr) == 0) {
+        return "system error " + std::to_string(error);
+    }
+    std::string reason = text;
+    while (!reason.empty() && std::strchr(" .\r\n", reason.back()) != nullptr) reason.pop_back();
+    return reason;
+}
+
+std::string CannotWrite(const std::string& path, const std::string& reason) {
+    return "cannot write the bus trace to '" + path + "': " + reason;
+}
+
+}  // namespace
+
+bool TraceFile::OpenFromEnvironment() {
+    const DWORD size = GetEnvironmentVariableA(kTraceVariable, nullptr, 0);
+    if (size <= 1) return false;
+    std::string path(size, '\0');
+    path.resize(GetEnvironmentVariableA(kTraceVariable, &path[0], size));
+    if (path.empty()) return false;
+    if (path.size() >= MAX_PATH) {
+        TellTheProgram(CannotWrite(path, "the name is " + std::to_string(path.size()) +
+                                             " characters long, Windows takes " +
+                                             std::to_string(MAX_PATH - 1)) +
+                       "; this program runs untraced");
+        return false;
+    }
+    file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (!IsOpen()) return false;
+    if (!IsOpen()) {
+        TellTheProgram(CannotWrite(path, Reason(GetLastError())) + "; this program runs untraced");
+        return false;
+    }
+    path_ = path;
+    return true;
+}
+
+void TraceFile::Start(bool windowsTraced) {
+    if (!IsOpen()) return;
     windowsTraced_ = windowsTraced;
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
@@ -60,7 +103,6 @@ bool TraceFile::OpenFromEnvironment(bool windowsTraced) {
                "memories directly.");
     Line("seq time_us kind region where width value");
     Flush();
-    return true;
 }
 
 void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int width,
@@ -124,6 +166,7 @@ void TraceFile::Close() {
     EndReadRun();
     WriteSummary();
     Flush();
+    if (!IsOpen()) return;
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
 }
@@ -135,11 +178,25 @@ void TraceFile::Line(const char* text) {
 }
 
 void TraceFile::Flush() {
-    DWORD written = 0;
-    if (!buffer_.empty()) {
-        WriteFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr);
+    if (!IsOpen() || buffer_.empty()) {
+        buffer_.clear();
+        return;
     }
+    const DWORD size = static_cast<DWORD>(buffer_.size());
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file_, buffer_.data(), size, &written, nullptr);
+    // A write cut short is a full disk (how Windows 9x reports one).
+    const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
     buffer_.clear();
+    if (!ok || written != size) StopAfterWriteError(error);
+}
+
+// The lines so far stay in the file; no more follow, and the program goes on.
+void TraceFile::StopAfterWriteError(DWORD error) {
+    TellTheProgram(CannotWrite(path_, Reason(error)) + "; tracing stopped after " +
+                   std::to_string(sequence_) + " events");
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
 }
 
 std::uint64_t TraceFile::Microseconds() const {

@@ -7,6 +7,9 @@
 // the module makes the windows inaccessible views of the memories so that it sees and traces each
 // of them too (driver_module.cpp); when it cannot, the file's first line says they are not traced.
 //
+// The trace never stops the program: a file that cannot be made, or a write that fails, is one
+// line on the program's standard error, and the program goes on untraced.
+//
 // Not thread-safe by itself: callers hold the bus lock.
 #pragma once
 
@@ -32,11 +35,11 @@ class TraceFile {
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;
 
-    // Whether VEXO_SIM_TRACE names a file.
-    static bool Wanted();
-    // Opens the file VEXO_SIM_TRACE names, if any, and writes the header. False when tracing to a
-    // file is not wanted or the file cannot be made.
-    bool OpenFromEnvironment(bool windowsTraced);
+    // Opens the file VEXO_SIM_TRACE names, if any. False when tracing to a file is not wanted or
+    // the file cannot be made (said on standard error).
+    bool OpenFromEnvironment();
+    // Writes the header, once the module knows whether it traces the windows.
+    void Start(bool windowsTraced);
     bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
 
     // One port access, classified by which of the board's ranges decoded it. `code` and `length`
@@ -69,7 +72,10 @@ class TraceFile {
                     const Tally (&tallies)[2]);
     void WriteSummary();
 
+    void StopAfterWriteError(DWORD error);
+
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::string path_;
     std::string buffer_;
     LARGE_INTEGER start_ = {};
     LARGE_INTEGER frequency_ = {};

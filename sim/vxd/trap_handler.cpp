@@ -19,6 +19,9 @@ namespace {
 
 PVOID handler = nullptr;
 bool trapBatching = true;
+// Whether a window fault's address is always decoded from the instruction, as where the system
+// reports faults without it (VEXO_SIM_DECODE_FAULTS=1): the same path on every machine.
+bool decodeFaultAddresses = false;
 volatile LONG trapsTaken = 0;
 
 // A window access by an instruction the module does not decode runs on the page opened for that
@@ -31,12 +34,14 @@ constexpr std::size_t kMaxOpenedPages = 16;
 OpenedPage openedPages[kMaxOpenedPages] = {};
 
 // What a trapped port instruction raises: privileged instruction on Windows and plain Wine,
-// illegal instruction when the 32-bit side runs under a user-mode CPU emulator.
+// illegal instruction when the 32-bit side runs under a user-mode CPU emulator, which reports
+// every access fault the same way, without the address.
 constexpr DWORD kPrivilegedInstruction = 0xC0000096u;
 constexpr DWORD kIllegalInstruction = 0xC000001Du;
 
 // A debugger stepping through the code expects one instruction per step.
 constexpr DWORD kTrapFlag = 0x100;
+constexpr std::size_t kLongestX86Instruction = 15;
 
 // The forms a run goes on through: those compilers emit for port access. A prefixed byte form
 // is left to a trap of its own.
@@ -57,6 +62,14 @@ class CodeAhead {
     // `fetchedEnd`: one past the trapped instruction's last byte.
     explicit CodeAhead(std::uintptr_t fetchedEnd)
         : readableEnd_((fetchedEnd + kPageSize - 1) & ~(kPageSize - 1)) {}
+
+    // For an instruction at `at` that the CPU may not have fetched: an emulated CPU reports a
+    // fault on fetching it like any other, as an illegal instruction.
+    static CodeAhead Unfetched(std::uintptr_t at) {
+        CodeAhead code(0);
+        code.readableEnd_ = at;
+        return code;
+    }
 
     // How many of the `wanted` bytes at `at` may be read.
     std::size_t Readable(std::uintptr_t at, std::size_t wanted) {
@@ -118,13 +131,75 @@ LONG CloseSteppedPage(CONTEXT* context) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+// Whether `address` lies on the page this thread has open for its current single step: an
+// access there did not fault.
+bool OnSteppedPage(std::uint32_t address) {
+    const OpenedPage* slot = OpenedPageOf(GetCurrentThreadId());
+    return slot != nullptr && (address & ~(kPageSize - 1)) == slot->page;
+}
+
+// Where FS points: the thread's own block, which holds its address at offset 0x18.
+std::uint32_t FsBase() {
+    std::uint32_t self = 0;
+    asm("movl %%fs:0x18, %0" : "=r"(self));
+    return self;
+}
+
+// The traced-window address an access of the faulting instruction touched, from the instruction
+// and the registers: a string instruction's source or destination, whichever is in a window.
+bool DecodedWindowAddress(const CONTEXT* context, std::uint32_t* address, bool* load) {
+    const std::uintptr_t at = context->Eip;
+    const std::size_t available = CodeAhead::Unfetched(at).Readable(at, kLongestX86Instruction);
+    const std::uint32_t registers[8] = {context->Eax, context->Ecx, context->Edx, context->Ebx,
+                                        context->Esp, context->Ebp, context->Esi, context->Edi};
+    MemoryAccesses accesses;
+    if (!DecodeMemoryAccesses(reinterpret_cast<const std::uint8_t*>(at), available, registers,
+                              &accesses)) {
+        return false;
+    }
+    for (int i = 0; i < accesses.count; ++i) {
+        const MemoryAccess& access = accesses.access[i];
+        if (access.segment == Segment::kGs) continue;  // never a window's segment
+        const std::uint32_t segmentBase = access.segment == Segment::kFs ? FsBase() : 0;
+        const std::uint32_t linear = segmentBase + access.offset;
+        if (TracedWindowOf(linear, 1) == nullptr || OnSteppedPage(linear)) continue;
+        *address = linear;
+        *load = !access.store;
+        return true;
+    }
+    return false;
+}
+
+// The traced-window address a fault touched and whether it was a load: as the system reports it
+// where it does, else decoded from the faulting instruction.
+bool FaultedWindowAddress(const EXCEPTION_POINTERS* info, std::uint32_t* address, bool* load) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2 &&
+        !decodeFaultAddresses) {
+        *address = static_cast<std::uint32_t>(record->ExceptionInformation[1]);
+        *load = record->ExceptionInformation[0] == 0;
+        return TracedWindowOf(*address, 1) != nullptr;
+    }
+    return DecodedWindowAddress(info->ContextRecord, address, load);
+}
+
+// An emulated CPU reports the single step after a window access as a breakpoint at the next
+// instruction, with EIP backed up as if over an int3: the step ends there all the same.
+bool EndsStepOverWindowAccess(PEXCEPTION_POINTERS info) {
+    const BusGuard guard;
+    if (OpenedPageOf(GetCurrentThreadId()) == nullptr) return false;
+    CloseSteppedPage(info->ContextRecord);
+    info->ContextRecord->Eip =
+        reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    return true;
+}
+
 // A load or store of a traced window: performed and traced here when it is one of the forms
 // compilers emit (the library's window functions), else stepped over on its opened page.
 LONG HandleWindowFault(PEXCEPTION_POINTERS info) {
-    const EXCEPTION_RECORD* record = info->ExceptionRecord;
-    if (record->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
-    const auto address = static_cast<std::uint32_t>(record->ExceptionInformation[1]);
-    if (TracedWindowOf(address, 1) == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    std::uint32_t address = 0;
+    bool load = false;
+    if (!FaultedWindowAddress(info, &address, &load)) return EXCEPTION_CONTINUE_SEARCH;
     CONTEXT* context = info->ContextRecord;
     const BusGuard guard;
     WindowInstruction instruction;
@@ -141,16 +216,23 @@ LONG HandleWindowFault(PEXCEPTION_POINTERS info) {
         }
         return EXCEPTION_CONTINUE_EXECUTION;
     }
-    return StepOverWindowAccess(context, address, record->ExceptionInformation[0] == 0);
+    return StepOverWindowAccess(context, address, load);
 }
 
 // A trapped port instruction, and with batching the run after it and the call that reached it.
-LONG HandlePortTrap(CONTEXT* context) {
+LONG HandlePortTrap(PEXCEPTION_POINTERS info) {
+    CONTEXT* context = info->ContextRecord;
     PortInstruction instruction;
-    // The CPU fetched the whole trapped instruction, and the decoder reads no byte past a port
-    // instruction's own.
-    const auto* at = reinterpret_cast<const std::uint8_t*>(context->Eip);
-    if (!DecodePortInstruction(at, kLongestPortInstruction, context->Edx, &instruction)) {
+    // A privileged-instruction trap means the CPU fetched the whole instruction, and the decoder
+    // reads no byte past a port instruction's own. An illegal instruction may be a fault on
+    // fetching it: then only what can be read is decoded.
+    const std::uintptr_t eip = context->Eip;
+    const std::size_t available =
+        info->ExceptionRecord->ExceptionCode == kPrivilegedInstruction
+            ? kLongestPortInstruction
+            : CodeAhead::Unfetched(eip).Readable(eip, kLongestPortInstruction);
+    const auto* at = reinterpret_cast<const std::uint8_t*>(eip);
+    if (!DecodePortInstruction(at, available, context->Edx, &instruction)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     InterlockedIncrement(&trapsTaken);
@@ -164,41 +246,50 @@ LONG HandlePortTrap(CONTEXT* context) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// Window faults and the single steps after them (window accesses traced), the breakpoints of
-// call rewrites, and trapped port instructions. Anything else goes on to the next handler.
+// The single steps after window accesses (windows traced), the breakpoints of call rewrites,
+// trapped port instructions, and window faults, reported as access violations or, by an emulated
+// CPU, as illegal instructions. Anything else goes on to the next handler.
 LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     const bool windowsTraced = WindowsTraced();
-    if (code == EXCEPTION_ACCESS_VIOLATION && windowsTraced) return HandleWindowFault(info);
+    const bool cardThere = BusBoard() != nullptr;
     if (code == EXCEPTION_SINGLE_STEP && windowsTraced) {
         const BusGuard guard;
         return CloseSteppedPage(info->ContextRecord);
     }
-    if (BusBoard() == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-    if (code == EXCEPTION_BREAKPOINT) {
+    if (code == EXCEPTION_BREAKPOINT && windowsTraced && EndsStepOverWindowAccess(info)) {
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    if (code == EXCEPTION_BREAKPOINT && cardThere) {
         const BusGuard guard;  // waits until the rewrite that set the breakpoint is done
         const auto at = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
         if (!IsBreakpointOfCallRewrite(at)) return EXCEPTION_CONTINUE_SEARCH;
         info->ContextRecord->Eip = at;
         return EXCEPTION_CONTINUE_EXECUTION;
     }
-    if (code == kPrivilegedInstruction || code == kIllegalInstruction) {
-        return HandlePortTrap(info->ContextRecord);
+    if ((code == kPrivilegedInstruction || code == kIllegalInstruction) && cardThere) {
+        const LONG handled = HandlePortTrap(info);
+        if (handled != EXCEPTION_CONTINUE_SEARCH) return handled;
+    }
+    if ((code == EXCEPTION_ACCESS_VIOLATION || code == kIllegalInstruction) && windowsTraced) {
+        return HandleWindowFault(info);
     }
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
-bool BatchingWanted() {
+// Whether the environment variable `name` holds the one character `setting`.
+bool EnvironmentSays(const char* name, char setting) {
     char value[8] = {};
-    const DWORD length = GetEnvironmentVariableA("VEXO_SIM_TRAP_BATCHING", value, sizeof value);
-    return !(length == 1 && value[0] == '0');
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length == 1 && value[0] == setting;
 }
 
 }  // namespace
 
 bool InstallTrapHandler() {
-    trapBatching = BatchingWanted();
+    // VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
+    trapBatching = !EnvironmentSays("VEXO_SIM_TRAP_BATCHING", '0');
+    decodeFaultAddresses = EnvironmentSays("VEXO_SIM_DECODE_FAULTS", '1');
     handler = AddVectoredExceptionHandler(1, HandleCpuException);
     return handler != nullptr;
 }

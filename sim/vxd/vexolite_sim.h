@@ -93,8 +93,11 @@ int SIM_CALL SimReadIoRegister(uint32_t bus, uint32_t device, uint32_t function,
 void SIM_CALL SimSetDriverPresent(int present);
 void SIM_CALL SimSetDriverIdentity(uint32_t deviceId, uint32_t vendorId);
 void SIM_CALL SimSetDriverInfo(uint32_t driverInfo);
-/* Makes one control code fail (failing 1) or answer again (failing 0). */
-void SIM_CALL SimSetFailingCode(uint32_t code, int failing);
+/* Makes one control code fail (failing 1) or answer again (failing 0). At most
+ * SIM_MAX_FAILING_CODES codes fail at once (the card file keeps that many): 0 when the code
+ * would be one more and nothing changed, else 1. */
+#define SIM_MAX_FAILING_CODES 32
+int SIM_CALL SimSetFailingCode(uint32_t code, int failing);
 /* Replaces the reply to code 15 with `count` bytes (the rest of the 256 zero); null restores
  * the card's configuration space. */
 void SIM_CALL SimSetPciConfigReply(const void* bytes, uint32_t count);
@@ -169,7 +172,7 @@ typedef int(SIM_CALL* SimReadIoRegisterFn)(uint32_t, uint32_t, uint32_t, uint32_
 typedef void(SIM_CALL* SimSetDriverPresentFn)(int);
 typedef void(SIM_CALL* SimSetDriverIdentityFn)(uint32_t, uint32_t);
 typedef void(SIM_CALL* SimSetDriverInfoFn)(uint32_t);
-typedef void(SIM_CALL* SimSetFailingCodeFn)(uint32_t, int);
+typedef int(SIM_CALL* SimSetFailingCodeFn)(uint32_t, int);
 typedef void(SIM_CALL* SimSetPciConfigReplyFn)(const void*, uint32_t);
 typedef int(SIM_CALL* SimGetLastBaseRecordFn)(SimBaseRecord*);
 typedef int(SIM_CALL* SimReadMemoryFn)(uint32_t, uint32_t, void*, uint32_t);

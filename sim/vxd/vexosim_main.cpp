@@ -4,19 +4,18 @@
 // ones find it. When the card file cannot be used it changes nothing and exits 1.
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "parse_number.h"
 #include "vexolite_sim.h"
 
 namespace {
 
+constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
-constexpr int kCardNotKept = 1;
 
 const char kHelp[] =
     "Usage: vexosim COMMAND\n"
@@ -39,15 +38,11 @@ int UsageError(const char* what) {
     return kUsageError;
 }
 
+// A number as vexotool reads it, at most `limit`.
 bool ParseNumber(const char* text, std::uint32_t limit, std::uint32_t* value) {
-    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    if (hex && text[2] == '\0') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || parsed > limit) return false;
-    *value = static_cast<std::uint32_t>(parsed);
+    std::uint32_t parsed = 0;
+    if (!vexotool::ParseNumber(text, &parsed) || parsed > limit) return false;
+    *value = parsed;
     return true;
 }
 
@@ -94,7 +89,7 @@ int Run(int argc, char** argv) {
     // The module has said which file and why on standard error; a change would reach no program.
     if (SimGetCardFile(nullptr, 0) == 0) {
         std::fprintf(stderr, "vexosim: the card is not kept: nothing done\n");
-        return kCardNotKept;
+        return kFailed;
     }
     if (command == "reset" && expect(0)) {
         SimResetBoard();
@@ -106,7 +101,13 @@ int Run(int argc, char** argv) {
         ClearFailingCodes();
     } else if ((command == "fail" || command == "ok") && expect(1)) {
         if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a)) return UsageError("CODE is not a number");
-        SimSetFailingCode(a, command == "fail");
+        if (!SimSetFailingCode(a, command == "fail")) {
+            std::fprintf(stderr,
+                         "vexosim: at most %d control codes fail at once; 'vexosim ok CODE' or "
+                         "'vexosim fail none' lets codes answer again\n",
+                         SIM_MAX_FAILING_CODES);
+            return kFailed;
+        }
     } else if (command == "identity" && expect(2)) {
         if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a) || !ParseNumber(argv[2], 0xFFFFFFFFu, &b)) {
             return UsageError("VENDOR and DEVICE are numbers");

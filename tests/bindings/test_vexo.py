@@ -3,6 +3,7 @@ whose simulated card comes up with its registers at their power-on values: every
 through the module, the results checked against what that card holds."""
 import array
 import ctypes
+import mmap
 import os
 import shutil
 import subprocess
@@ -187,6 +188,18 @@ class Buffers(CardTest):
             # Would be cut to 32 bits, reaching internal memory instead of failing.
             self.assertRaises(ValueError, card.write, 1 << 32, b"\x01")
             self.assertRaises(ValueError, card.read, -1, 1)
+
+    @unittest.skipUnless(sys.maxsize > 2**32, "buffers past 4 GiB need a 64-bit Python")
+    def test_counts_past_32_bits_are_refused_before_memory_is_touched(self):
+        # A sparse file mapped: a buffer of 2^32 + 16 bytes with nothing behind it.
+        size = 2**32 + 16
+        with tempfile.TemporaryFile() as backing:
+            backing.truncate(size)
+            with mmap.mmap(backing.fileno(), size) as mapped, memoryview(mapped) as view:
+                with self.card as card:
+                    self.assertRaises(ValueError, card.read_into, vexo.EXTMEM_START, view)
+                    self.assertRaises(ValueError, card.write, vexo.EXTMEM_START, view)
+                    self.assertRaises(ValueError, card.read, vexo.EXTMEM_START, 2**64)
 
 
 def loaded_library_path():

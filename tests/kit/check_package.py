@@ -1,10 +1,13 @@
 """Checks the kit's zip: every file an application developer needs is there, nothing of the
-build tree leaked in, every binary carries the kit's version, and the packaged DLL and its
-module-definition file export what the library's definition file says.
+build tree leaked in, every binary carries the kit's version, the packaged DLL and its
+module-definition file export what the library's definition file says, and no text in the kit
+points to a file it does not have.
 
 Usage: check_package.py ZIP KIT-NAME VERSION PATH-TO-THE-LIBRARY'S-VexoDLL.def
 """
 import pathlib
+import posixpath
+import re
 import subprocess
 import sys
 import zipfile
@@ -14,6 +17,8 @@ import pe_checks
 REQUIRED = [
     "README.txt",
     "README.md",
+    "LICENSE",
+    "CHANGELOG.md",
     "bin/VexoDLL.dll",
     "bin/VEXOLITE.CPL",
     "bin/vexotool.exe",
@@ -43,6 +48,7 @@ REQUIRED = [
     "sim/libvexolite.vxd.a",
     "sim/README.txt",
     "sim/vexolite-wine.reg",
+    "sim/board-key.reg",
 ]
 BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd",
             "sim/vexosim.exe"]
@@ -73,6 +79,53 @@ def export_problems(kit, name, expected):
     return problems
 
 
+def text_problems(kit, name, version):
+    """The license and the changelog: MIT, and this version the newest entry."""
+    problems = []
+    license_text = kit.read(f"{name}/LICENSE").decode()
+    if not license_text.startswith("MIT License") or "the VexoLite kit authors" not in license_text:
+        problems.append("LICENSE is not the MIT license of the VexoLite kit authors")
+    entries = re.findall(r"^## \[([^\]]+)\]", kit.read(f"{name}/CHANGELOG.md").decode(), re.M)
+    if not entries or entries[0] != version:
+        problems.append(f"CHANGELOG.md's newest entry is {entries[:1]}, not [{version}]")
+    return problems
+
+
+KIT_FOLDERS = ("bin", "include", "lib", "examples", "bindings", "docs", "sim")
+MARKDOWN_LINK = re.compile(r"\]\(([^)\s]+)\)")
+# A path into the kit: one of its folders (or a folder the kit does not have, such as "kit")
+# followed by at least one more part. Written in backquotes in Markdown, bare in plain text.
+KIT_PATH = r"(?:\.\./)*[A-Za-z_][\w.-]*(?:/[\w.*-]+)+/?"
+QUOTED_PATH = re.compile(r"`(" + KIT_PATH + r")`")
+BARE_PATH = re.compile(r"(?<![\w./$-])(" + KIT_PATH + r")")
+
+
+def reference_problems(kit, name):
+    """Every link and every path into the kit in the kit's texts names something the kit has."""
+    files = {n[len(name) + 1:].rstrip("/") for n in kit.namelist() if n.startswith(name + "/")}
+    folders = {posixpath.dirname(f) for f in files}
+    present = files | folders
+    problems = []
+    for text_file in sorted(f for f in files if f.endswith((".md", ".txt"))):
+        text = kit.read(f"{name}/{text_file}").decode("utf-8", "replace")
+        here = posixpath.dirname(text_file)
+        for link in MARKDOWN_LINK.findall(text):
+            target = link.split("#")[0]
+            if target and not re.match(r"[a-z]+:", target) and \
+                    posixpath.normpath(posixpath.join(here, target)) not in present:
+                problems.append(f"{text_file}: link to {link}, which the kit does not have")
+        paths = (QUOTED_PATH if text_file.endswith(".md") else BARE_PATH).findall(text)
+        for path in paths:
+            first = path.lstrip("./").split("/")[0]
+            if first not in KIT_FOLDERS and first != "kit":
+                continue  # a folder of the user's, such as myapp/
+            places = {posixpath.normpath(path.rstrip("/")),
+                      posixpath.normpath(posixpath.join(here, path.rstrip("/")))}
+            if "*" not in path and not places & present:
+                problems.append(f"{text_file}: {path}, which the kit does not have")
+    return problems
+
+
 def main():
     zip_path, name, version, library_definition = sys.argv[1:5]
     listing = subprocess.run(["unzip", "-l", zip_path], check=True, capture_output=True,
@@ -98,6 +151,8 @@ def main():
             problems += version_problems(path, image, version)
         expected = pe_checks.definition_exports(pathlib.Path(library_definition).read_text())
         problems += export_problems(kit, name, expected)
+        problems += text_problems(kit, name, version)
+        problems += reference_problems(kit, name)
         readme = kit.read(f"{name}/lib/README.txt").decode()
         if "lib /def:VexoDLL.def /machine:x86 /out:VexoDLL.lib" not in readme:
             problems.append("lib/README.txt lacks the MSVC import-library command")

@@ -26,7 +26,13 @@ KERNEL32 = {
     "SetConsoleCtrlHandler": "Ctrl+C stops long work after its current chunk",
     # The library's platform seam and PCI scan, linked into the tool for its own look at the card
     # (diagnosis, configuration space).
-    "CreateFileA": "opens the driver's device path",
+    "CreateFileA": "opens the driver's device path; save creates its file",
+    "WriteFile": "save writes its file",
+    "GetFileType": "save writes a device in place rather than replacing it",
+    "MoveFileA": "save puts its new file in the place of the old one",
+    "DeleteFileA": "save deletes the old file before the move (9x has no MoveFileEx) or a new "
+                   "file it could not finish",
+    "FormatMessageA": "the system's words for a file error that has none of the runtime's",
     "DeviceIoControl": "the driver's requests",
     "CloseHandle": "closes the driver",
     # The C and C++ runtime's start-up, locks, thread-local data and error handling.
@@ -72,6 +78,10 @@ ADVAPI32 = {
     "RegOpenKeyA": "the board configuration key, read the way the library reads it (info)",
     "RegQueryValueExA": "the four base values (info)",
     "RegCloseKey": "closes the board configuration key",
+    "RegCreateKeyExA": "key set and key defaults create the key as the applet does",
+    "RegOpenKeyExA": "key clear opens the key without creating it",
+    "RegSetValueExA": "key set and key defaults write a value",
+    "RegDeleteValueA": "key clear deletes the four values",
 }
 
 # msvcrt.dll as shipped with Windows 98 (on 95 it comes with later releases and most
@@ -89,16 +99,16 @@ MSVCRT_TOOL = {
     "vfprintf": "formatted output through the C99 printf",
     "fputc": "output",
     "fputs": "output",
-    "fwrite": "output; save writes its file",
+    "fwrite": "output",
     "setvbuf": "buffered standard output",
-    "fopen": "save and load open their file",
-    "fclose": "save and load close their file",
+    "fopen": "load opens its file",
+    "fclose": "load closes its file",
     "fread": "load reads its file",
     "fgetc": "load checks that the file has not grown",
     "ferror": "load tells a read error from the end of the file",
     "fseek": "load sizes its file before anything runs",
     "ftell": "load sizes its file before anything runs",
-    "remove": "save removes a file it could not finish writing",
+    "remove": "save removes its new file when it cannot take the old one's place",
     "strerror": "why a file cannot be opened or written",
     "isprint": "dump's text column",
     "calloc": "heap",

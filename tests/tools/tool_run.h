@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vexotool_commands.h"
@@ -27,13 +28,19 @@ inline std::string ReadBack(std::FILE* file) {
     return text;
 }
 
-// vexotool with these arguments (the command first, no program name).
-inline ToolRun Tool(std::vector<std::string> args) {
+// vexotool with these arguments (the command first, no program name), writing to `out` and
+// `err`; its exit code.
+inline int RunTool(std::vector<std::string> args, std::FILE* out, std::FILE* err) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
+    return vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
+}
+
+// The same with both outputs captured.
+inline ToolRun Tool(std::vector<std::string> args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int status = vexotool::RunVexoTool(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int status = RunTool(std::move(args), out, err);
     return {status, ReadBack(out), ReadBack(err)};
 }
 

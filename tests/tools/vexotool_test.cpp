@@ -1,7 +1,9 @@
 // vexotool's commands on the simulated card: output, exit codes, what reaches the card, the
 // diagnoses when the card cannot be opened, and the memory test's reports on faulty memory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -165,6 +167,19 @@ TEST_F(OnCard, ChainThatCannotOpenTheCardPrintsNothingOnTheOutput) {
     EXPECT_EQ(CountOps(machine.board, Op::WindowStore), 0);
 }
 
+// A dump into a full disk is no success, and the commands after it do not run.
+TEST_F(OnCard, OutputThatCannotBeWrittenFailsTheLine) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::FILE* err = std::tmpfile();
+    const int status =
+        tool_run::RunTool({"dump", "0x08000000", "4096", "+", "write", "0x8000", "7"}, full, err);
+    std::fclose(full);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ReadBack(err), "vexotool: cannot write the output: No space left on device\n");
+    EXPECT_EQ(Int(0x8000)[0], 0x00) << "the command after the failed one ran";
+}
+
 TEST_F(OnCard, InfoSaysWhyARegistryValueWasNotUsed) {
     machine.registry.SetString(vexo::board_key::kIntMemBase, "E9000000");
     machine.registry.SetDword(vexo::board_key::kExtMemBase, 0);
@@ -309,8 +324,14 @@ TEST_F(SaveLoad, RoundTripInWordsWhenAlignedAndInBytesOtherwise) {
     EXPECT_EQ(run.out, "load: 5 bytes from " + file + " to 0x00008003 (8-bit elements)\n");
     EXPECT_EQ(std::memcmp(Int(0x8003), pattern.data(), 5), 0);
 
-    // The line is checked before anything runs: a load chained after a save into its file was
-    // sized for the file as it was, and writes nothing once the file has changed.
+    // Each command sees what the ones before it did: a load chained after a save into its file
+    // writes what the save wrote. The file was sized with the line, so a save of another length
+    // makes the load write nothing.
+    Int(0xC001)[0] = 0xAB;
+    run = Tool({"save", "0xC001", "5", file, "+", "load", "0x8000", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Int(0x8000)[0], 0xAB);
+    Int(0x8000)[0] = 0x00;
     run = Tool({"save", "0xC001", "4", file, "+", "load", "0x8000", file});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "vexotool: load: '" + file +
@@ -372,6 +393,39 @@ TEST_F(SaveLoad, StoppedOrFailedWorkLeavesFileAndMemoryAsTheyWere) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "vexotool: save: cannot create '" + unwritable + "': No such file or directory\n");
+}
+
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+// A save's file is replaced only once the new one is whole: a write that fails (here at a file
+// size limit, as at a full disk) says why and leaves the old file as it was, nothing beside it.
+TEST_F(SaveLoad, FileIsReplacedOnlyOnceTheNewOneIsWhole) {
+    WriteFile(file, Pattern(40));
+    rlimit unlimited = {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    const rlimit small = {8192, unlimited.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ToolRun run = Tool({"save", "0x08000000", "0x20000", file});
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vexotool: save: cannot write '" + file +
+                           "': File too large; nothing was replaced\n");
+    EXPECT_EQ(FileBytes(file), Pattern(40));
+    EXPECT_FALSE(Exists(file + ".new"));
+
+    // Someone else's FILE.new is left alone.
+    WriteFile(file + ".new", {9});
+    std::memcpy(Ext(0), Pattern(16).data(), 16);
+    run = Tool({"save", "0x08000000", "16", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FileBytes(file), Pattern(16));
+    EXPECT_EQ(FileBytes(file + ".new"), std::vector<std::uint8_t>{9});
+    EXPECT_FALSE(Exists(file + ".new1"));
+    std::remove((file + ".new").c_str());
 }
 
 TEST(ProgressLine, ALongLabelIsCutAtTheLinesBuffer) {

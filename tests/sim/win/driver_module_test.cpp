@@ -275,21 +275,31 @@ void RunsTraceAsSeparateTrapsWould() {
     }
 }
 
-// The test's own handler for the fault it provokes at `expectedFault`: returns from the generated
-// code as its ret would, and notes that the fault came. Installed first, so that no other handler
-// (Wine's own instruction emulation among them) looks at the unreadable code.
+// The test's own handler for the fault it provokes at `expectedFault`: notes which exception came
+// (the CPU's own: an access violation on a real CPU, an illegal instruction on an emulated one)
+// and returns from the generated code as its ret would. Installed first, so that no other handler
+// (Wine's own instruction emulation, the simulator's) looks at the unreadable code.
 const std::uint8_t* expectedFault = nullptr;
-volatile bool faulted = false;
+volatile DWORD faultCode = 0;
 LONG CALLBACK ReturnFromFaultingCode(PEXCEPTION_POINTERS info) {
     CONTEXT* context = info->ContextRecord;
-    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
-        context->Eip != reinterpret_cast<DWORD>(expectedFault)) {
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    faulted = true;
+    if (context->Eip != reinterpret_cast<DWORD>(expectedFault)) return EXCEPTION_CONTINUE_SEARCH;
+    faultCode = info->ExceptionRecord->ExceptionCode;
     context->Eip = *reinterpret_cast<DWORD*>(context->Esp);
     context->Esp += 4;
     return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Runs the code at `entry` on a fresh card with the handler above waiting at `fault`; returns
+// what the run did and, in `code`, the exception met there (0 for none).
+RunResult RunUpToFault(const void* entry, const std::uint8_t* fault, DWORD* code) {
+    expectedFault = fault;
+    faultCode = 0;
+    PVOID handler = AddVectoredExceptionHandler(1, ReturnFromFaultingCode);
+    const RunResult result = RunOnFreshCard(entry, true, 0, 0x20);
+    RemoveVectoredExceptionHandler(handler);
+    *code = faultCode;
+    return result;
 }
 
 void RunsReadCodeOnlyWhereItCanRun() {
@@ -302,18 +312,21 @@ void RunsReadCodeOnlyWhereItCanRun() {
     EXPECT_EQ(result.trace.size(), 4u);
 
     // An immediate form whose port byte would lie on a page that cannot be read: the run stops
-    // before it, and the CPU faults on it as it would without the simulator.
+    // before it, and the CPU faults on it just as it does when that instruction runs alone.
     ASSERT_TRUE(pages.ProtectSecondPage(PAGE_NOACCESS))
         << "VirtualProtect failed with " << GetLastError();
+    const std::uint8_t* alone = pages.Place({0xE4}, 0);
+    DWORD machineFault = 0;
+    result = RunUpToFault(alone, alone, &machineFault);
+    ASSERT_NE(machineFault, 0u) << "the instruction alone did not fault";
+    EXPECT_EQ(result.traps, 0u);
+
     const std::uint8_t* cut = pages.Place({0xEC, 0xEC, 0xE4}, 0);
-    expectedFault = cut + 2;
-    faulted = false;
-    PVOID handler = AddVectoredExceptionHandler(1, ReturnFromFaultingCode);
-    result = RunOnFreshCard(cut, true, 0, 0x20);
-    RemoveVectoredExceptionHandler(handler);
+    DWORD runFault = 0;
+    result = RunUpToFault(cut, cut + 2, &runFault);
     EXPECT_EQ(result.traps, 1u);
     EXPECT_EQ(result.trace.size(), 2u);
-    EXPECT_TRUE(faulted);
+    EXPECT_EQ(runFault, machineFault);
 }
 
 // ---- accessor calls --------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The card keeps its state from one process to the next: the shipped programs (vexotool.exe,
 // vexosim.exe, the example and the quick-start sample, beside VexoDLL.dll and vexolite.vxd) run
 // one after the other as child processes in one prefix, and each finds what the last one left.
-// The program itself never loads the module.
+// The program itself loads the module only to shape the card further than vexosim can, and
+// unloads it before the next program runs.
 #include <windows.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "child_programs.h"
+#include "vexolite_sim.h"
 #include "win_test.h"
 
 namespace {
@@ -83,6 +85,20 @@ void FailingCodeRefusesTheWindow() {
     EXPECT_RUN(RunProgram("vexotool.exe info"), 0u, "vendor id");
 }
 
+// The card keeps a limited list of failing codes: one more is refused, not lost.
+void FailingCodeBeyondTheListIsRefused() {
+    const HMODULE module = LoadLibraryA("vexolite.vxd");
+    ASSERT_TRUE(module != nullptr);
+    const auto setFailingCode = reinterpret_cast<SimSetFailingCodeFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "SimSetFailingCode")));
+    ASSERT_TRUE(setFailingCode != nullptr);
+    for (std::uint32_t code = 100; code < 100 + SIM_MAX_FAILING_CODES; ++code) {
+        EXPECT_EQ(1, setFailingCode(code, 1)) << "code " << code;
+    }
+    FreeLibrary(module);
+    EXPECT_RUN(RunProgram("vexosim.exe fail 6"), 1u, "at most 32 control codes fail at once");
+}
+
 void IdentityAndPlaceReachTheLibrary() {
     EXPECT_RUN(RunProgram("vexosim.exe identity 0x1234 0x5678"), 0u, "");
     EXPECT_RUN(RunProgram("vexotool.exe info"), 1u, "device 0x5678, vendor 0x1234");
@@ -99,6 +115,7 @@ void UsageErrorsExitTwo() {
     EXPECT_RUN(RunProgram("vexosim.exe"), 2u, "no command");
     EXPECT_RUN(RunProgram("vexosim.exe fail"), 2u, "wrong arguments for fail");
     EXPECT_RUN(RunProgram("vexosim.exe place 1 32"), 2u, "DEVICE");
+    EXPECT_RUN(RunProgram("vexosim.exe fail \" 6\""), 2u, "CODE is not a number");
     EXPECT_RUN(RunProgram("vexosim.exe frobnicate"), 2u, "no command frobnicate");
     EXPECT_RUN(RunProgram("vexosim.exe --help"), 0u, "identity VENDOR DEVICE");
 }
@@ -239,6 +256,8 @@ const win_test::Case kCases[] = {
     {"vexosim remove leaves no card answering; insert and reset bring it back",
      RemovedCardDoesNotAnswer},
     {"vexosim fail 6 refuses the internal memory window", FailingCodeRefusesTheWindow},
+    {"vexosim fail past the card's list of failing codes is refused",
+     FailingCodeBeyondTheListIsRefused},
     {"vexosim identity and place reach the library", IdentityAndPlaceReachTheLibrary},
     {"vexosim usage errors exit 2", UsageErrorsExitTwo},
     {"VEXO_SIM_CARD names another file; one of the card's own cut short starts at power-on",

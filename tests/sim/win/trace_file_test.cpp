@@ -15,6 +15,7 @@
 
 #include "VexoDLL.h"
 #include "board_key_registry.h"
+#include "vexolite_sim.h"
 #include "win_test.h"
 
 namespace {
@@ -103,9 +104,12 @@ TraceFileContents Parse(const std::vector<std::string>& lines) {
     return contents;
 }
 
-// Runs this program again as the traced application, with the variable naming `path`.
-DWORD RunTraced(const std::string& path) {
+// Runs this program again as the traced application, with the variable naming `path`; with
+// `decodeFaults`, the module finds each window fault's address from the instruction, as it must
+// where the system reports faults without one.
+DWORD RunTraced(const std::string& path, bool decodeFaults = false) {
     SetEnvironmentVariableA("VEXO_SIM_TRACE", path.c_str());
+    SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", decodeFaults ? "1" : nullptr);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string command = std::string("\"") + self + "\" " + kTracedRun;
@@ -115,6 +119,7 @@ DWORD RunTraced(const std::string& path) {
     const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                         nullptr, &startup, &process);
     SetEnvironmentVariableA("VEXO_SIM_TRACE", nullptr);
+    SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", nullptr);
     if (!started) return 1000 + GetLastError();
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 999;
@@ -132,12 +137,31 @@ std::string Hex(std::uint32_t value, int digits) {
 
 TraceFileContents traced;
 
-void TheApplicationRanWithTheTraceOn() {
+TraceFileContents RunAndRead(bool decodeFaults) {
     const std::string path = Folder() + "bus-trace.txt";
     DeleteFileA(path.c_str());
-    ASSERT_EQ(RunTraced(path), 0u) << "the traced run's exit code";
-    traced = Parse(ReadLines(path));
-    ASSERT_TRUE(!traced.events.empty()) << "no events in " << path;
+    const DWORD code = RunTraced(path, decodeFaults);
+    EXPECT_EQ(code, 0u) << "the traced run's exit code";
+    return Parse(ReadLines(path));
+}
+
+void TheApplicationRanWithTheTraceOn() {
+    traced = RunAndRead(false);
+    ASSERT_TRUE(!traced.events.empty()) << "no events in the trace";
+}
+
+// The same run with every window fault's address decoded from its instruction leaves the same
+// events, whichever way this machine reports faults.
+void DecodedFaultAddressesGiveTheSameTrace() {
+    const TraceFileContents decoded = RunAndRead(true);
+    ASSERT_EQ(decoded.events.size(), traced.events.size());
+    for (std::size_t i = 0; i < decoded.events.size(); ++i) {
+        const Line& a = traced.events[i];
+        const Line& b = decoded.events[i];
+        EXPECT_EQ(a.kind + a.region + a.where + a.width + a.value,
+                  b.kind + b.region + b.where + b.width + b.value)
+            << "event " << i + 1;
+    }
 }
 
 void HeaderNamesTheColumnsAndWhatIsTraced() {
@@ -283,6 +307,90 @@ void SummaryCountsTheEvents() {
     EXPECT_TRUE(pauseLine) << "no pause line in the summary";
 }
 
+// ---- a trace that cannot be written ---------------------------------------------------------
+
+struct ModuleLoad {
+    bool loaded = false;
+    std::string errorOutput;     // what the module wrote on standard error
+    DWORD windowProtection = 0;  // how external memory's window is mapped
+};
+
+// Loads and unloads the module in this process with VEXO_SIM_TRACE naming `path`, its standard
+// error caught in a file.
+ModuleLoad LoadWithTrace(const std::string& path) {
+    ModuleLoad load;
+    const std::string caught = Folder() + "module-errors.txt";
+    const HANDLE file = CreateFileA(caught.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return load;
+    const HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_ERROR_HANDLE, file);
+    SetEnvironmentVariableA("VEXO_SIM_TRACE", path.c_str());
+    const HMODULE module = LoadLibraryA("vexolite.vxd");
+    SetEnvironmentVariableA("VEXO_SIM_TRACE", nullptr);
+    if (module != nullptr) {
+        load.loaded = true;
+        const auto windowAddress = reinterpret_cast<SimGetWindowAddressFn>(
+            reinterpret_cast<void*>(GetProcAddress(module, "SimGetWindowAddress")));
+        MEMORY_BASIC_INFORMATION region = {};
+        if (windowAddress != nullptr &&
+            VirtualQuery(reinterpret_cast<void*>(windowAddress(SIM_EXT_MEM)), &region,
+                         sizeof region) != 0) {
+            load.windowProtection = region.Protect;
+        }
+        FreeLibrary(module);
+    }
+    SetStdHandle(STD_ERROR_HANDLE, errorOutput);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char text[1024];
+    DWORD got = 0;
+    while (ReadFile(file, text, sizeof text, &got, nullptr) && got != 0) {
+        load.errorOutput.append(text, got);
+    }
+    CloseHandle(file);
+    DeleteFileA(caught.c_str());
+    return load;
+}
+
+// A trace file that cannot be made is one line, and the program runs untraced with its windows
+// as they are without a trace; one whose writes fail is one line, and the program goes on.
+void AnUnwritableTraceIsOneLineAndTheProgramGoesOn() {
+    const std::string folder = Folder();
+    const struct {
+        std::string path;
+        std::string reasonAndEnd;  // what follows the path; empty: the system's reason
+        bool opens;
+    } cases[] = {
+        {folder + "no such folder\\trace.txt", "", false},
+        {folder.substr(0, folder.size() - 1), "", false},  // a folder
+        {folder + std::string(300, 'a') + ".txt",
+         "the name is " + std::to_string(folder.size() + 304) +
+             " characters long, Windows takes 259; this program runs untraced\r\n",
+         false},
+        {"Z:\\dev\\full", "", true},
+    };
+    for (const auto& c : cases) {
+        const ModuleLoad load = LoadWithTrace(c.path);
+        EXPECT_TRUE(load.loaded) << c.path;
+        const std::string& text = load.errorOutput;
+        const std::string start = "vexolite.vxd: cannot write the bus trace to '" + c.path + "': ";
+        const std::string end =
+            c.opens ? "; tracing stopped after 0 events\r\n" : "; this program runs untraced\r\n";
+        const bool oneLine = text.find('\n') == text.size() - 1;
+        EXPECT_TRUE(oneLine && text.compare(0, start.size(), start) == 0 &&
+                    text.size() > start.size() + end.size() &&
+                    text.compare(text.size() - end.size(), end.size(), end) == 0)
+            << "for " << c.path << ":\n"
+            << text;
+        if (!c.reasonAndEnd.empty()) {
+            EXPECT_EQ(text, start + c.reasonAndEnd);
+        }
+        if (!c.opens) {
+            EXPECT_NE(load.windowProtection, static_cast<DWORD>(PAGE_NOACCESS)) << c.path;
+        }
+    }
+}
+
 const win_test::Case kCases[] = {
     {"the application ran with VEXO_SIM_TRACE set", TheApplicationRanWithTheTraceOn},
     {"the header names the columns and what is traced", HeaderNamesTheColumnsAndWhatIsTraced},
@@ -290,6 +398,10 @@ const win_test::Case kCases[] = {
     {"the transfers show on ports and windows with their values and pauses",
      TheTransfersShowOnPortsAndWindows},
     {"the summary counts the events above it", SummaryCountsTheEvents},
+    {"window faults whose address is decoded from the instruction leave the same trace",
+     DecodedFaultAddressesGiveTheSameTrace},
+    {"a trace that cannot be written is one line and the program goes on",
+     AnUnwritableTraceIsOneLineAndTheProgramGoesOn},
 };
 
 }  // namespace

@@ -20,7 +20,9 @@
 
 namespace {
 
+using board_key_registry::BoardKeyExists;
 using board_key_registry::DeleteBoardKey;
+using board_key_registry::ReadBoardKeyValue;
 using board_key_registry::SetBoardKeyValue;
 using tool_run::FirstLine;
 using tool_run::Has;
@@ -181,6 +183,38 @@ void SaveAndLoadThroughAFile() {
     EXPECT_EQ(0, sim.traceCount());
 }
 
+// Windows replaces no file by moving another onto it: the old one goes only once the new one
+// beside it is whole. A file another program holds stays as it was; a device is written as such.
+void SaveReplacesAFileOnlyWhenItCan() {
+    const std::vector<std::uint8_t> old(300, 0x77);
+    std::FILE* file = std::fopen("kept.bin", "wb");
+    ASSERT_TRUE(file != nullptr);
+    std::fwrite(old.data(), 1, old.size(), file);
+    std::fclose(file);
+    sim.writeMemory(SIM_EXT_MEM, 0, "0123456789abcdef", 16);
+
+    const HANDLE held =
+        CreateFileA("kept.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ToolRun run = Tool({"save", "0x08000000", "16", "kept.bin"});
+    CloseHandle(held);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(
+        "vexotool: save: cannot replace 'kept.bin': the file is in use by another program; "
+        "nothing was replaced\n",
+        run.err);
+    EXPECT_TRUE(FileBytes("kept.bin") == old);
+
+    run = Tool({"save", "0x08000000", "16", "kept.bin"});
+    EXPECT_EQ(0, run.status) << run.err;
+    const std::vector<std::uint8_t> saved = FileBytes("kept.bin");
+    EXPECT_TRUE(saved.size() == 16 && std::memcmp(saved.data(), "0123456789abcdef", 16) == 0);
+    EXPECT_TRUE(GetFileAttributesA("kept.bin.new") == INVALID_FILE_ATTRIBUTES);
+    DeleteFileA("kept.bin");
+
+    run = Tool({"save", "0x08000000", "16", "NUL"});
+    EXPECT_EQ(0, run.status) << run.err;
+}
+
 // The C runtime's long is 32 bits here: a time left past 2^31 seconds must not wrap.
 void ProgressLineTimeLeftPast32Bits() {
     EXPECT_EQ("fill: 1/3000000001 elements (0%), 1/s, 833333h20m left",
@@ -329,12 +363,61 @@ void DriverMissing() {
     EXPECT_EQ("", chained.out);
 }
 
+// The key's class, as RegCreateKeyExA gave it.
+std::string BoardKeyClass() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, vexo::board_key::kPath, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return "(no key)";
+    }
+    char keyClass[64] = {};
+    DWORD size = sizeof keyClass;
+    RegQueryInfoKeyA(key, keyClass, &size, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return keyClass;
+}
+
+// The key written through advapi32 as the applet writes it, and read by the next opening.
+void KeyWritesTheRegistryAsTheAppletDoes() {
+    ToolRun run = Tool({"key", "set", "io1", "0xC8FF", "+", "info"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("VEXOLITE", BoardKeyClass());
+    const auto io1 = ReadBoardKeyValue("Io1BaseAddress");
+    EXPECT_TRUE(io1.IsDword() && io1.Dword() == 0xC800);
+    EXPECT_FALSE(ReadBoardKeyValue("Io2BaseAddress").exists);
+    EXPECT_TRUE(Has(run.out, "I/O range 1      0x0000C800  from registry Io1BaseAddress"));
+
+    run = Tool({"key", "defaults"});
+    EXPECT_EQ(0, run.status) << run.err;
+    const DWORD defaults[4] = {0xE9000000u, 0xEA000000u, 0xC000, 0xC400};
+    for (int i = 0; i < 4; ++i) {
+        const auto value = ReadBoardKeyValue(vexo::board_key::kValueNames[i]);
+        EXPECT_TRUE(value.IsDword() && value.Dword() == defaults[i]) << i;
+    }
+    EXPECT_TRUE(Has(run.out, "io2     Io2BaseAddress     0x0000C400  cVexoOpen programs BAR3"));
+
+    run = Tool({"key", "clear"});
+    EXPECT_EQ(0, run.status) << run.err;
+    for (const char* name : vexo::board_key::kValueNames) {
+        EXPECT_FALSE(ReadBoardKeyValue(name).exists) << name;
+    }
+    EXPECT_TRUE(Has(run.out,
+                    "intmem  IntMemBaseAddress  -           cVexoOpen takes the base "
+                    "from BAR1 (no registry value)"));
+    DeleteBoardKey();
+    EXPECT_EQ(0, Tool({"key", "clear"}).status);
+    EXPECT_FALSE(BoardKeyExists());
+}
+
 const win_test::Case kCardCases[] = {
     {"info without the registry key", InfoWithoutRegistryKey},
     {"info with the registry key", InfoWithRegistryKey},
     {"info says why and warns", InfoSaysWhyAndWarns},
+    {"key writes the registry as the applet does", KeyWritesTheRegistryAsTheAppletDoes},
     {"config shows the card's header", ConfigShowsTheCardsHeader},
     {"save and load through a file", SaveAndLoadThroughAFile},
+    {"save replaces a file only when it can", SaveReplacesAFileOnlyWhenItCan},
     {"progress line: time left past 32 bits", ProgressLineTimeLeftPast32Bits},
     {"write and read each region", WriteAndReadEachRegion},
     {"dump shows hex and text", DumpShowsHexAndText},

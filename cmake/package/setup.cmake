@@ -1,0 +1,79 @@
+# The setup program, VexoKit-<version>-setup.exe: CPack's NSIS generator on the kit's install
+# rules, with what a card maker's setup does besides copying the kit: the applet into the system
+# folder (where the Control Panel looks), Start menu entries, an uninstall entry. Included by
+# Package.cmake before CPack.
+#
+# The installer is ANSI, so that it runs on Windows 95 and 98 (the kit's tests check its imports).
+# Debian's makensis builds Unicode ones unless the script says otherwise before anything else, so
+# CPack gets its own NSIS script template with that line first (vexo_ansi_nsis_template below). Setup and uninstaller leave the
+# board configuration key alone: it holds the user's base addresses, which survive an uninstall
+# and an installation over an older version.
+# The NSIS commands below hold quotes and backslashes: CPack is to take them as written.
+set(CPACK_VERBATIM_VARIABLES ON)
+find_program(VEXO_MAKENSIS makensis REQUIRED)  # Debian's nsis (scripts/install-deps.sh)
+set(CPACK_PACKAGE_NAME "VexoLite Kit")
+set(CPACK_PACKAGE_VENDOR "the VexoLite kit authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Windows access to the VexoLite PCI card")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# The folder under Program Files, and the uninstall entry's key: without the version, so that a
+# newer kit finds the older one and replaces it.
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "VexoLite Kit")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "VexoLite Kit")
+set(CPACK_NSIS_DISPLAY_NAME "VexoLite Kit ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME "VexoLite Kit ${PROJECT_VERSION}")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The Start menu folder, also without the version; the version resource every binary of the kit
+# carries.
+set(CPACK_NSIS_DEFINES "
+  !define MUI_STARTMENUPAGE_DEFAULTFOLDER \"VexoLite Kit\"
+  VIProductVersion ${PROJECT_VERSION}.0
+  VIAddVersionKey ProductName \"VexoLite Kit\"
+  VIAddVersionKey FileDescription \"VexoLite Kit setup\"
+  VIAddVersionKey FileVersion ${PROJECT_VERSION}
+  VIAddVersionKey ProductVersion ${PROJECT_VERSION}
+  VIAddVersionKey LegalCopyright \"MIT License, ${CPACK_PACKAGE_VENDOR}\"
+")
+# Read by setup-generator.cmake.
+set(CPACK_VEXO_SETUP_FILE_NAME ${VEXO_KIT_SETUP_NAME})
+
+# Copied, not moved: bin/ keeps the whole kit as the zip has it. A Control Panel that has the
+# applet loaded keeps the file busy; it goes at the next restart then.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
+  CopyFiles /SILENT "$INSTDIR\bin\VEXOLITE.CPL" "$SYSDIR"
+]=])
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
+  Delete /REBOOTOK "$SYSDIR\VEXOLITE.CPL"
+]=])
+# Windows 9x has no program for .md files: the reference opens in WordPad, which also reads its
+# Unix line ends. The README is the kit's plain-text one.
+set(CPACK_NSIS_CREATE_ICONS_EXTRA [=[
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\README.lnk" "$INSTDIR\README.txt"
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\Reference.lnk" "$WINDIR\write.exe" '"$INSTDIR\docs\reference.md"'
+]=])
+set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
+  Delete "$SMPROGRAMS\$MUI_TEMP\README.lnk"
+  Delete "$SMPROGRAMS\$MUI_TEMP\Reference.lnk"
+]=])
+# Also the vendor's key, which CPack's uninstaller empties but leaves (this runs after that).
+string(APPEND CPACK_NSIS_DELETE_ICONS_EXTRA
+       "  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"\n")
+
+# CMake's template with "Unicode false" after its first line (a comment), found by CPack before
+# its own.
+function(vexo_ansi_nsis_template)
+  set(folder ${CMAKE_BINARY_DIR}/cpack-templates)
+  file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in template)
+  string(FIND "${template}" "\n" firstLineEnd)
+  if(firstLineEnd LESS 0)
+    message(FATAL_ERROR "CMake's NSIS template is not what the kit expects")
+  endif()
+  math(EXPR rest "${firstLineEnd} + 1")
+  string(SUBSTRING "${template}" 0 ${rest} head)
+  string(SUBSTRING "${template}" ${rest} -1 tail)
+  file(WRITE ${folder}/NSIS.template.in "${head}Unicode false\n${tail}")
+  set(CPACK_MODULE_PATH ${folder} ${CMAKE_MODULE_PATH} PARENT_SCOPE)
+endfunction()
+vexo_ansi_nsis_template()
+
+# What differs between the two generators, decided when CPack runs each.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/setup-generator.cmake)
