@@ -1,4 +1,4 @@
-// The simulated card, bus, driver and registry key. See board.h for what each part models.
+// The card model: the simulated card, bus and driver. See board.h for what each part models.
 #include "board.h"
 
 #include <algorithm>

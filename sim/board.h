@@ -1,5 +1,7 @@
-// The board simulator's card model: the VexoLite card on a PCI bus and the VexoLite driver in
-// front of it, with fault injection and a trace of everything that reaches them.
+// The card model: the VexoLite card on a PCI bus and its driver, in plain C++.
+//
+// The card and the VexoLite driver in front of it, with fault injection and a trace of everything
+// that reaches them.
 //
 // One model serves two ways:
 //   - host tests link the library against sim/platform_sim.cpp, which routes every platform call

@@ -1,4 +1,4 @@
-// The card file's check. See card_file.h.
+// The card file's layout and check. See card_file.h.
 #include "card_file.h"
 
 #include <cstring>

@@ -1,6 +1,8 @@
-// The card file's layout: what a file must hold to be taken for the simulated card, and where the
-// card's state, its lock and its memories lie in it. Plain C++, so that the check of a file read
-// from disk runs (and is fuzzed) on the host too.
+// The card file's layout and check: which files hold the simulated card, and where in them.
+//
+// What a file must hold to be taken for the simulated card, and where the card's state, its lock
+// and its memories lie in it. Plain C++, so that the check of a file read from disk runs (and is
+// fuzzed) on the host too.
 //
 // Layout, 64 KiB aligned so that each memory can be mapped as a view of its own with an
 // inaccessible page after it:

@@ -1,6 +1,7 @@
-// The host platform layer: every platform call of the library lands on the installed machine
-// (testing.h) and is traced on its board. With no machine installed there is no driver, no key,
-// and every port reads all ones.
+// The host platform layer: the library's platform calls, answered by the installed host machine.
+//
+// Every platform call lands on the machine testing.h installs and is traced on its board. With no
+// machine installed there is no driver, no key, and every port reads all ones.
 #include <strings.h>
 
 #include <cstdio>

@@ -1,6 +1,8 @@
-// The simulated host machine: one Board with its state and memories, and what the library's
-// platform calls meet besides the card on the host (the board configuration key, the driver's
-// handles, the process heap), installed for the platform layer (platform_sim.cpp) while it lives.
+// The host machine: the card and everything else the library's platform calls meet on the host.
+//
+// One Board with its state and memories, and besides the card the board configuration key, the
+// driver's handles and the process heap, installed for the platform layer (platform_sim.cpp)
+// while it lives.
 // Free of any test framework so every test folder can use it.
 //
 //   sim::ScopedBoard machine;              // card at function 1 of bus 2, device 5

@@ -1,4 +1,4 @@
-// Redirected accessor calls: see accessor_calls.h.
+// Accessor redirection: see accessor_calls.h.
 #include "accessor_calls.h"
 
 #ifndef _WIN32_WINNT

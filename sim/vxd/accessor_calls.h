@@ -1,5 +1,6 @@
-// Accessor redirection: calls of port accessors that go straight to the emulated bus instead of
-// trapping. Depends on the bus alone.
+// Accessor redirection: direct calls of port accessors, sent to the emulated bus without a trap.
+//
+// Depends on the bus alone.
 //
 // Compiled code reaches ports through small accessor functions: load the port (and for an output
 // the value) from the stack, one port instruction, return. Each call of one traps, and a trap

@@ -1,5 +1,5 @@
-// The card store: opening, checking and mapping the card file, or the card in memory. See
-// card_store.h.
+// The card store: opening, checking and mapping the card file, or the card in memory.
+// See card_store.h.
 #include "card_store.h"
 
 #include <windows.h>

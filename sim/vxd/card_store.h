@@ -1,6 +1,7 @@
-// The card store: where the simulated card's state and memories live. Normally the card file,
-// which every process maps, so that all programs share one card and the card keeps its state
-// from one program to the next; else this process's own memory.
+// The card store: the card file that holds the card's state and memories, mapped, and its header.
+//
+// Normally the card file, which every process maps, so that all programs share one card and the
+// card keeps its state from one program to the next; else this process's own memory.
 //
 // The file lies in the Windows folder of the Wine prefix (C:\windows\vexolite-card.bin): the
 // prefix is the simulated machine, and every program folder with its own copy of vexolite.vxd

@@ -1,5 +1,4 @@
-// The module: vexolite.vxd's entry point and exports, the simulated driver and card as the module
-// Wine loads for the device path.
+// The module: vexolite.vxd's DllMain and exports, the simulated driver Wine loads for its path.
 //
 // Under Wine in Windows 98 mode, CreateFileA("\\.\VexoLite.vxd") loads this module and sends
 // every DeviceIoControl on the handle to its export DeviceIoControl. Port instructions of the

@@ -1,7 +1,9 @@
-// The emulated bus: the one card every access of this process reaches (a Board on the card
-// store), the lock that keeps each access whole across threads and processes, the windows as
-// the library gets them (traced or not), the bus trace file, and the two ways an instruction
-// reaches the card: a port instruction and a load or store of a traced window.
+// The emulated bus: the card this process reaches, its lock, its windows and its trace file.
+//
+// The one card every access of this process reaches (a Board on the card store), the lock that
+// keeps each access whole across threads and processes, the windows as the library gets them
+// (traced or not), the bus trace file, and the two ways an instruction reaches the card: a port
+// instruction and a load or store of a traced window.
 //
 // A program may break the library's one-thread rule, and several programs may use the card at
 // once; the card must then behave as a real one does, not fault. Every emulated bus access (a

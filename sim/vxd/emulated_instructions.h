@@ -1,7 +1,8 @@
-// The x86 instructions the simulated machine performs in place of the CPU, decoded: port
-// instructions, and the library's loads and stores of a window when window accesses are traced;
-// and the memory operand of any instruction, for faults reported without the address they
-// touched. Pure functions of the bytes they are given.
+// The instruction decoders: pure functions of the bytes of the x86 instructions the module meets.
+//
+// The instructions the simulated machine performs in place of the CPU: port instructions, and the
+// library's loads and stores of a window when window accesses are traced; and the memory operand
+// of any instruction, for faults reported without the address they touched.
 #pragma once
 
 #include <cstddef>

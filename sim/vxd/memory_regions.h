@@ -1,5 +1,7 @@
-// What the module may read of the process's memory before touching it: the system's word on a
-// region, so that decoding code or a stack never faults inside the exception handler.
+// Memory regions: what the module may read of the process's memory, asked before touching it.
+//
+// The system's word on a region, so that decoding code or a stack never faults inside the
+// exception handler.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,7 @@
-// The trap handler: the vectored exception handler through which the process's port
-// instructions and its loads and stores of traced windows reach the emulated bus.
+// The trap handler: the vectored exception handler that turns traps into bus accesses.
+//
+// Through it the process's port instructions and its loads and stores of traced windows reach
+// the emulated bus.
 //
 // Port instructions of the process trap. A trap costs several microseconds of exception
 // dispatch, many times the card model's work, so one trap goes on through the run of port

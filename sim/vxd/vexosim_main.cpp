@@ -1,7 +1,8 @@
-// vexosim.exe: shapes the simulated card that every program shares. It loads vexolite.vxd
-// (beside it) like any program, changes the card through the module's own exports and exits;
-// the change is in the card file, where running programs meet it at their next access and later
-// ones find it. When the card file cannot be used it changes nothing and exits 1.
+// vexosim.exe: shapes, from the command line, the simulated card that every program shares.
+//
+// It loads vexolite.vxd (beside it) like any program, changes the card through the module's own
+// exports and exits; the change is in the card file, where running programs meet it at their next
+// access and later ones find it. When the card file cannot be used it changes nothing and exits 1.
 #include <windows.h>
 
 #include <cstdint>
