@@ -25,6 +25,7 @@ using vexo::sim::PciFunction;
 using vexo::sim::vxd::BusBoard;
 using vexo::sim::vxd::BusGuard;
 using vexo::sim::vxd::BusTrace;
+using vexo::sim::vxd::ProcessGuard;
 
 static_assert(static_cast<int>(vexo::sim::Op::PortRead) == SIM_OP_PORT_READ &&
                   static_cast<int>(vexo::sim::Op::DriverRequest) == SIM_OP_DRIVER_REQUEST,
@@ -69,7 +70,7 @@ bool Attach() {
 void Detach(bool processExit) {
     vexo::sim::vxd::RemoveTrapHandler();
     if (!processExit) {
-        const BusGuard guard;
+        const ProcessGuard guard;
         vexo::sim::vxd::SetTrapBatching(false);
     }
     vexo::sim::vxd::CloseBus(processExit);
@@ -236,7 +237,7 @@ int SIM_CALL SimWriteMemory(uint32_t which, uint32_t offset, const void* buffer,
 }
 
 uint32_t SIM_CALL SimGetWindowAddress(uint32_t which) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     if (board == nullptr) return 0;
     if (which == SIM_INT_MEM) return board->intWindowAddress;
@@ -264,19 +265,19 @@ void SIM_CALL SimPortWrite(uint32_t port, uint32_t width, uint32_t value) {
 }
 
 uint32_t SIM_CALL SimTraceCount(void) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     return board == nullptr ? 0 : static_cast<uint32_t>(board->trace.size());
 }
 
 uint32_t SIM_CALL SimTraceDropped(void) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     return board == nullptr ? 0 : static_cast<uint32_t>(board->traceDropped);
 }
 
 int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     if (board == nullptr || event == nullptr || index >= board->trace.size()) return 0;
     const vexo::sim::Event& e = board->trace[index];
@@ -285,19 +286,19 @@ int SIM_CALL SimGetTraceEvent(uint32_t index, SimTraceEvent* event) {
 }
 
 void SIM_CALL SimClearTrace(void) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     if (board != nullptr) board->ClearTrace();
 }
 
 void SIM_CALL SimSetTracing(int on) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     Board* board = BusBoard();
     if (board != nullptr) board->tracing = on != 0;
 }
 
 void SIM_CALL SimSetTrapBatching(int on) {
-    const BusGuard guard;
+    const ProcessGuard guard;
     vexo::sim::vxd::SetTrapBatching(on != 0);
 }
 

@@ -158,6 +158,14 @@ BusGuard::~BusGuard() {
     LeaveCriticalSection(&threadLock);
 }
 
+ProcessGuard::ProcessGuard() {
+    EnterCriticalSection(&threadLock);
+}
+
+ProcessGuard::~ProcessGuard() {
+    LeaveCriticalSection(&threadLock);
+}
+
 void PowerCycle() {
     if (board == nullptr) return;
     board->PowerOn();

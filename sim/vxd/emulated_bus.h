@@ -8,9 +8,10 @@
 // A program may break the library's one-thread rule, and several programs may use the card at
 // once; the card must then behave as a real one does, not fault. Every emulated bus access (a
 // trapped port instruction, or the whole run one trap performs), every driver request and every
-// control function holds the bus, so each access is atomic as a bus cycle is, and interleaved
-// read-modify-writes lose updates exactly as on hardware. Window accesses are the CPU's own
-// loads and stores of the shared memory: aligned ones are as atomic as the processor makes them.
+// control function that touches the card holds the bus, so each access is atomic as a bus cycle is,
+// and interleaved read-modify-writes lose updates exactly as on hardware. Window accesses are the
+// CPU's own loads and stores of the shared memory: aligned ones are as atomic as the processor
+// makes them.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,17 @@ class BusGuard {
     ~BusGuard();
     BusGuard(const BusGuard&) = delete;
     BusGuard& operator=(const BusGuard&) = delete;
+};
+
+// Holds this process's side of the bus only, against its other threads: enough for what the
+// process keeps for itself (its trace, its windows' addresses, its redirected calls), without the
+// card's lock that the other processes wait on.
+class ProcessGuard {
+  public:
+    ProcessGuard();
+    ~ProcessGuard();
+    ProcessGuard(const ProcessGuard&) = delete;
+    ProcessGuard& operator=(const ProcessGuard&) = delete;
 };
 
 // The power cycle, under the bus: the card and driver at power-on, memories zeroed, this

@@ -11,9 +11,10 @@
  * Functions are named by bus, device and function number; those that can miss return 1 when
  * the function exists and 0 when it does not.
  *
- * Every function here, every trapped port instruction and every driver request holds the card's
- * bus, across the threads of the process and every other process on the card, so any thread may
- * call them at any time; each bus access is atomic.
+ * Every function here that touches the card, every trapped port instruction and every driver
+ * request holds the card's bus, across the threads of the process and every other process on the
+ * card; those about this process's own trace and windows hold its threads apart only. So any
+ * thread may call them at any time; each bus access is atomic.
  *
  * With VEXO_SIM_TRACE=<file> in the environment when the module loads, every port access, window
  * load and store and driver request of the process is also written to that file, with a summary
