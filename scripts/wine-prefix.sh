@@ -3,8 +3,9 @@
 # find it ready. Usage: wine-prefix.sh DIR     make DIR unless it holds this recipe's stamp
 #                       wine-prefix.sh --stamp  print the stamp file's name for this recipe
 #
-# The prefix runs as Windows 98 (the driver path is a VxD), never waits for a window manager,
-# and maps the dialog font's face name to a Japanese proportional font that Debian ships.
+# The prefix runs as Windows 98 (the driver path is a VxD), never waits for a window manager or
+# in Wine's automatic debugger (a crash ends the program at once), and maps the dialog font's
+# face name to a Japanese proportional font that Debian ships.
 # It holds no display driver setting: wine-run.sh writes one into each copy before Wine starts.
 set -euo pipefail
 user_settings=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/sim/vexolite-wine.reg
@@ -50,7 +51,8 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Mana
 rm -f "$reg"
 wineserver -w
 if ! grep -q '^"Version"="win98"' "$dir/user.reg" ||
-   ! grep -q '^\[Software\\\\Wine\\\\Fonts\\\\Replacements\]' "$dir/user.reg"; then
+   ! grep -q '^\[Software\\\\Wine\\\\Fonts\\\\Replacements\]' "$dir/user.reg" ||
+   ! grep -q '^"winedbg.exe"=""' "$dir/user.reg"; then
   echo "wine-prefix: regedit did not import $user_settings" >&2
   exit 1
 fi

@@ -22,6 +22,7 @@ program=$1; shift
 
 if [ -n "$keep" ]; then prefix=$keep; rm -rf "$prefix"; mkdir -p "$prefix"
 else prefix=$(mktemp -d /tmp/vexo-wine.XXXXXX); fi
+errors=$prefix.stderr  # the program's error output, kept to find Wine's line about a crash
 
 stamp=$(bash "$(dirname "$0")/wine-prefix.sh" --stamp)
 if [ ! -e "$template/$stamp" ]; then
@@ -46,8 +47,23 @@ cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   [ -z "$keep" ] && rm -rf "$prefix"
+  rm -f "$errors"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+
+# CTest ends a test at its timeout by killing this script outright (SIGKILL), which no trap sees:
+# the program, its children and the prefix's wineserver would run on. A watcher outside the
+# script ends the prefix's Wine processes and removes the copy once the script is gone.
+watch_over() {
+  while kill -0 "$1" 2>/dev/null; do sleep 1; done
+  wineserver -k || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" || true
+  [ -z "$keep" ] && rm -rf "$prefix"
+  rm -f "$errors"
+}
 
 if [ $gui = 1 ]; then
   for n in $(seq 90 140); do
@@ -63,6 +79,8 @@ else
   unset DISPLAY
   driver=null driver_module=null
 fi
+
+watch_over $$ </dev/null >/dev/null 2>&1 &
 
 # The first Wine process of a prefix starts its desktop process, which picks the display driver
 # once, from the registry as it is then. A `reg add` would itself be that first process and set
@@ -82,10 +100,17 @@ if [ "$video" != "$driver_module" ]; then
   exit 1
 fi
 
+# The program runs in the background so that a signal to this script ends it (and the prefix) at
+# once; its standard input stays this script's. Wine's automatic debugger is off in the template
+# (sim/vexolite-wine.reg): an unhandled exception ends the program with one line from Wine, which
+# the runner repeats last, with the program's name.
 cd "$(dirname "$program")"
+wine "$program" "$@" <&0 2> >(tee "$errors" >&2) &
 set +e
-wine "$program" "$@"
+wait $!
 rc=$?
 set -e
 wineserver -w || true
+crash=$(grep -a -m 1 '^wine: Unhandled' "$errors" 2>/dev/null | sed 's/, starting debugger.*//; s/\r$//' || true)
+[ -n "$crash" ] && echo "wine-run: $(basename "$program") crashed (exit status $rc): ${crash#wine: }" >&2
 exit $rc
