@@ -13,7 +13,10 @@
 // environment, or SetTrapBatching(false), turns both off: every port instruction is its own trap.
 //
 // With windows traced (emulated_bus.h), a load or store of a window faults here and is performed
-// on the card's memory, or, by an instruction not decoded, let through alone on its page.
+// on the card's memory, or, by an instruction not decoded, let through alone on its page. Where the
+// system reports such a fault without its address (an emulated CPU reports every access fault as
+// an illegal instruction), the address is decoded from the faulting instruction;
+// VEXO_SIM_DECODE_FAULTS=1 takes that path on every machine.
 #pragma once
 
 #include <cstdint>
