@@ -5,6 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/install-deps.sh
+bash scripts/i386-code.sh  # which kind of machine the results below come from
 
 jobs=$(nproc)
 export VEXO_WINE_TEMPLATE=${VEXO_WINE_TEMPLATE:-/var/tmp/vexo-wine-template}

@@ -13,9 +13,11 @@
 // environment, or SetTrapBatching(false), turns both off: every port instruction is its own trap.
 //
 // With windows traced (emulated_bus.h), a load or store of a window faults here and is performed
-// on the card's memory, or, by an instruction not decoded, let through alone on its page. Where the
-// system reports such a fault without its address (an emulated CPU reports every access fault as
-// an illegal instruction), the address is decoded from the faulting instruction;
+// on the card's memory, or, by an instruction not decoded, let through alone on its page.
+//
+// Where 32-bit code runs on an emulated CPU (qemu-user), every fault arrives as an illegal
+// instruction without the address it touched, and the single step after an instruction as a
+// breakpoint: a window fault's address is then decoded from the faulting instruction.
 // VEXO_SIM_DECODE_FAULTS=1 takes that path on every machine.
 #pragma once
 

@@ -2,7 +2,7 @@
 # Runs the Wine recipe of the kit's docs/without-a-card.md as a user would: the sh blocks marked
 # <!-- recipe -->, in order, in one shell, each starting in the unpacked kit's folder as the
 # document says, with a home folder of their own and no display. Passes when vexotool found the
-# simulated card and the example left its bus trace.
+# simulated card and the example left its bus trace, window loads and stores in it.
 # Usage: run_wine_recipe.sh ZIP KIT-NAME OUT-DIR
 set -euo pipefail
 zip=$1 name=$2 out=$3
@@ -28,3 +28,6 @@ grep -Eq 'vendor id +0x10CF' <<<"$output" && grep -q 'memtest internal: PASS' <<
 grep -q 'All three patterns read back correctly' <<<"$output" &&
   head -n 1 "$kit/myapp/trace.txt" | grep -q '^# vexolite.vxd bus trace' ||
   { echo "the example did not run, or left no bus trace in myapp/trace.txt" >&2; exit 1; }
+grep -Eq '^[0-9]+ [0-9]+ load (int|ext) ' "$kit/myapp/trace.txt" &&
+  grep -Eq '^[0-9]+ [0-9]+ store (int|ext) ' "$kit/myapp/trace.txt" ||
+  { echo "the example's bus trace holds no window loads or no window stores" >&2; exit 1; }
