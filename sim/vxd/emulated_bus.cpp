@@ -26,8 +26,6 @@ TraceFile traceFile;
 TracedWindow tracedWindows[2] = {};
 bool windowsTraced = false;
 
-CRITICAL_SECTION threadLock;
-int guardDepth = 0;                 // guards open in the thread that holds threadLock
 volatile LONG* cardLock = nullptr;  // the card's lock word
 LONG self = 0;                      // this process's id
 
@@ -41,33 +39,6 @@ bool OwnerRuns(LONG owner) {
     const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     CloseHandle(process);
     return runs;
-}
-
-void TakeCardLock() {
-    if (cardLock == nullptr) return;
-    for (std::uint32_t attempt = 0;; ++attempt) {
-        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
-        // This process's own id while it holds no guard: a process that had the same id died
-        // holding the lock, which is this process's now.
-        if (owner == 0 || owner == self) return;
-        if (attempt < kSpins) {
-            YieldProcessor();
-            continue;
-        }
-        if (attempt % kAttemptsPerOwnerCheck == 0 && !OwnerRuns(owner) &&
-            InterlockedCompareExchange(cardLock, self, owner) == owner) {
-            return;
-        }
-        Sleep(attempt < kYields ? 0 : 1);
-    }
-}
-
-// A plain store after a release fence: on x86 every earlier write of the card is seen before it,
-// and it costs no locked instruction.
-void GiveBackCardLock() {
-    if (cardLock == nullptr) return;
-    std::atomic_thread_fence(std::memory_order_release);
-    *cardLock = 0;
 }
 
 void SayOnStandardError(const std::string& text) {
@@ -103,8 +74,35 @@ void TakeCardAsItIs() {
 
 }  // namespace
 
+void TakeCardLock() {
+    if (cardLock == nullptr) return;
+    for (std::uint32_t attempt = 0;; ++attempt) {
+        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
+        // This process's own id while it holds no guard: a process that had the same id died
+        // holding the lock, which is this process's now.
+        if (owner == 0 || owner == self) return;
+        if (attempt < kSpins) {
+            YieldProcessor();
+            continue;
+        }
+        if (attempt % kAttemptsPerOwnerCheck == 0 && !OwnerRuns(owner) &&
+            InterlockedCompareExchange(cardLock, self, owner) == owner) {
+            return;
+        }
+        Sleep(attempt < kYields ? 0 : 1);
+    }
+}
+
+// A plain store after a release fence: on x86 every earlier write of the card is seen before it,
+// and it costs no locked instruction.
+void GiveBackCardLock() {
+    if (cardLock == nullptr) return;
+    std::atomic_thread_fence(std::memory_order_release);
+    *cardLock = 0;
+}
+
 bool OpenBus() {
-    InitializeCriticalSection(&threadLock);
+    InitializeCriticalSection(&busThreads.lock);
     self = static_cast<LONG>(GetCurrentProcessId());
     if (!OpenCardStore(&store)) return false;
     if (!store.problem.empty()) {
@@ -133,7 +131,7 @@ void CloseBus(bool processExit) {
     delete board;
     board = nullptr;
     CloseCardStore(&store);
-    if (!processExit) DeleteCriticalSection(&threadLock);
+    if (!processExit) DeleteCriticalSection(&busThreads.lock);
 }
 
 Board* BusBoard() {
@@ -146,24 +144,6 @@ const CardStore& BusStore() {
 
 TraceFile& BusTrace() {
     return traceFile;
-}
-
-BusGuard::BusGuard() {
-    EnterCriticalSection(&threadLock);
-    if (guardDepth++ == 0) TakeCardLock();
-}
-
-BusGuard::~BusGuard() {
-    if (--guardDepth == 0) GiveBackCardLock();
-    LeaveCriticalSection(&threadLock);
-}
-
-ProcessGuard::ProcessGuard() {
-    EnterCriticalSection(&threadLock);
-}
-
-ProcessGuard::~ProcessGuard() {
-    LeaveCriticalSection(&threadLock);
 }
 
 void PowerCycle() {

@@ -14,6 +14,8 @@
 // makes them.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 #include "board.h"
@@ -38,6 +40,17 @@ Board* BusBoard();
 const CardStore& BusStore();
 TraceFile& BusTrace();
 
+// This process's threads kept apart on the bus, inline in the guards below: a guard is taken for
+// every emulated access, and for every event a test reads back from the trace. Set up by OpenBus.
+struct BusThreads {
+    CRITICAL_SECTION lock;
+    int guards = 0;  // guards open in the thread that holds the lock
+};
+inline BusThreads busThreads;
+// The card's lock word, taken for the outermost BusGuard of a thread and given back after it.
+void TakeCardLock();
+void GiveBackCardLock();
+
 // Holds the bus for its scope: this process's threads among themselves (a critical section),
 // then the card among processes (the card file's lock word, holding the owner's process id and
 // taken with interlocked operations: no kernel object, whose every wait is a round trip to the
@@ -45,8 +58,14 @@ TraceFile& BusTrace();
 // takes over the lock of one that died holding it. Nests within a thread.
 class BusGuard {
   public:
-    BusGuard();
-    ~BusGuard();
+    BusGuard() {
+        EnterCriticalSection(&busThreads.lock);
+        if (busThreads.guards++ == 0) TakeCardLock();
+    }
+    ~BusGuard() {
+        if (--busThreads.guards == 0) GiveBackCardLock();
+        LeaveCriticalSection(&busThreads.lock);
+    }
     BusGuard(const BusGuard&) = delete;
     BusGuard& operator=(const BusGuard&) = delete;
 };
@@ -56,8 +75,8 @@ class BusGuard {
 // card's lock that the other processes wait on.
 class ProcessGuard {
   public:
-    ProcessGuard();
-    ~ProcessGuard();
+    ProcessGuard() { EnterCriticalSection(&busThreads.lock); }
+    ~ProcessGuard() { LeaveCriticalSection(&busThreads.lock); }
     ProcessGuard(const ProcessGuard&) = delete;
     ProcessGuard& operator=(const ProcessGuard&) = delete;
 };
