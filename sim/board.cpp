@@ -1,4 +1,4 @@
-// The simulated card, bus, driver and registry key. See board.h for what each part models.
+// The card model: the simulated card, bus and driver. See board.h for what each part models.
 #include "board.h"
 
 #include <algorithm>
@@ -19,27 +19,18 @@
 #include <unistd.h>
 #endif
 
+// The simulated card, bus and driver. See board.h for what each part models.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "board.h"
+
 namespace vexo::sim {
 
 namespace {
 
-Board* installedBoard = nullptr;
-
-// Control codes the driver answers.
-constexpr std::uint32_t kCodeDriverInfo = 1;
-constexpr std::uint32_t kCodeVendorId = 2;
-constexpr std::uint32_t kCodeDeviceId = 3;
-constexpr std::uint32_t kCodeIntMemWindow = 6;
-constexpr std::uint32_t kCodeExtMemWindow = 7;
-constexpr std::uint32_t kCodePciConfig = 15;
-constexpr std::uint32_t kCodeSetBaseAddresses = 16;
-
-constexpr std::uint32_t kPciConfigReplySize = 256;
-constexpr std::uint32_t kIoRangeSize = 256;
-
-// Host window addresses: plausible 32-bit linear addresses that no real pointer is taken for.
-constexpr std::uint32_t kHostIntWindow = 0x40000000u;
-constexpr std::uint32_t kHostExtWindow = 0x50000000u;
+constexpr std::uint32_t kPciConfigReplySize = driver::kPciConfigReplySize;
 
 // The configuration address latch.
 constexpr std::uint32_t kConfigEnable = 0x80000000u;
@@ -58,54 +49,6 @@ std::uint32_t LatchRegister(std::uint32_t latch) {
 
 bool IsConfigPort(std::uint16_t port) {
     return port >= 0xCF8 && port <= 0xCFF;
-}
-
-std::uint32_t AllOnes(int width) {
-    return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
-}
-
-// Zero-filled memory for a window, followed by an inaccessible page so that a load or store
-// running past the window's end faults at once instead of reading a neighbour.
-std::uint8_t* AllocateWindow(std::uint32_t size) {
-#if defined(_WIN32)
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const SIZE_T total = size + info.dwPageSize;
-    void* memory = VirtualAlloc(nullptr, total, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (memory == nullptr) throw std::bad_alloc();
-    DWORD previous = 0;
-    VirtualProtect(static_cast<std::uint8_t*>(memory) + size, info.dwPageSize, PAGE_NOACCESS,
-                   &previous);
-    return static_cast<std::uint8_t*>(memory);
-#else
-    // Fresh anonymous pages are zero and cost nothing until touched, which keeps a 16 MiB
-    // board cheap for tests that make hundreds of them.
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    void* memory =
-        mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) throw std::bad_alloc();
-    mprotect(static_cast<std::uint8_t*>(memory) + size, page, PROT_NONE);
-    return static_cast<std::uint8_t*>(memory);
-#endif
-}
-
-void ReleaseWindow(std::uint8_t* memory, std::uint32_t size) {
-#if defined(_WIN32)
-    (void)size;
-    if (memory != nullptr) VirtualFree(memory, 0, MEM_RELEASE);
-#else
-    if (memory != nullptr) munmap(memory, size + static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
-#endif
-}
-
-std::uint32_t WindowAddressOf(const std::uint8_t* memory, std::uint32_t hostAddress) {
-#if defined(_WIN32)
-    (void)hostAddress;
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
-#else
-    (void)memory;
-    return hostAddress;
-#endif
 }
 
 void PutWord(void* out, std::uint32_t value) {
@@ -128,6 +71,10 @@ bool InWindow(std::uint32_t address, std::uint32_t bytes, std::uint32_t base, st
     return first >= base && end <= std::uint64_t{base} + size;
 }
 
+bool IsCard(const PciFunction& f) {
+    return f.isCard != 0;
+}
+
 }  // namespace
 
 // ---- PCI function ------------------------------------------------------------------------------
@@ -137,7 +84,7 @@ std::uint32_t PciFunction::ConfigRead(std::uint32_t reg) const {
     if (reg == 0x00) return id;
     if (reg == 0x04) return commandStatus;
     if (reg >= 0x10 && reg <= 0x24) return bars[(reg - 0x10) / 4];
-    return other[reg / 4];
+    return plainRegisters[reg / 4];
 }
 
 void PciFunction::ConfigWrite(std::uint32_t reg, std::uint32_t value) {
@@ -148,7 +95,7 @@ void PciFunction::ConfigWrite(std::uint32_t reg, std::uint32_t value) {
     } else if (reg >= 0x10 && reg <= 0x24) {
         bars[(reg - 0x10) / 4] = value;
     } else {
-        other[reg / 4] = value;
+        plainRegisters[reg / 4] = value;
     }
 }
 
@@ -162,71 +109,47 @@ std::uint32_t PciFunction::IoRegister(int range, std::uint32_t offset, int width
     return value;
 }
 
-// ---- registry ----------------------------------------------------------------------------------
+// ---- driver settings ---------------------------------------------------------------------------
 
-void Registry::SetDword(const std::string& name, std::uint32_t value) {
-    std::vector<std::uint8_t> bytes(4);
-    PutWord(bytes.data(), value);
-    SetBytes(name, std::move(bytes), kRegDword);
+bool CodeSet::insert(std::uint32_t code) {
+    if (Contains(code)) return true;
+    if (count == kMaxFailingCodes) return false;
+    codes[count++] = code;
+    return true;
 }
 
-void Registry::SetString(const std::string& name, const std::string& text) {
-    std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    SetBytes(name, std::move(bytes), kRegSz);
+void CodeSet::erase(std::uint32_t code) {
+    count = static_cast<std::uint32_t>(std::remove(codes, codes + count, code) - codes);
 }
 
-void Registry::SetBytes(const std::string& name, std::vector<std::uint8_t> bytes,
-                        std::uint32_t type) {
-    keyPresent = true;
-    values[name] = RegistryValue{type, std::move(bytes)};
+CodeSet& CodeSet::operator=(std::initializer_list<std::uint32_t> list) {
+    clear();
+    for (std::uint32_t code : list) insert(code);
+    return *this;
 }
 
-std::uint32_t Registry::Query(const std::string& name, void* data, std::uint32_t size,
-                              std::uint32_t* written) const {
-    if (written != nullptr) *written = 0;
-    if (!keyPresent) return kErrorFileNotFound;
-    const auto found = values.find(name);
-    if (found == values.end()) return kErrorFileNotFound;
-    const std::vector<std::uint8_t>& stored = found->second.data;
-    if (stored.size() > size) return kErrorMoreData;
-    if (data != nullptr && !stored.empty()) std::memcpy(data, stored.data(), stored.size());
-    if (written != nullptr) *written = static_cast<std::uint32_t>(stored.size());
-    return 0;
+void ConfigReply::assign(const std::uint8_t* first, const std::uint8_t* last) {
+    length = static_cast<std::uint32_t>(
+        std::min<std::ptrdiff_t>(last - first, static_cast<std::ptrdiff_t>(sizeof bytes)));
+    std::memset(bytes, 0, sizeof bytes);
+    std::copy_n(first, length, bytes);
 }
 
 // ---- board -------------------------------------------------------------------------------------
 
-Board::Board() {
-    intMem = AllocateWindow(kIntMemSize);
-    try {
-        extMem = AllocateWindow(kExtMemSize);
-    } catch (...) {
-        ReleaseWindow(intMem, kIntMemSize);
-        throw;
-    }
-    intWindowAddress = WindowAddressOf(intMem, kHostIntWindow);
-    extWindowAddress = WindowAddressOf(extMem, kHostExtWindow);
+Board::Board(CardState& cardState, std::uint8_t* intMemory, std::uint8_t* extMemory)
+    : state(cardState),
+      configAddress(cardState.configAddress),
+      functions(cardState.functions),
+      driver(cardState.driver),
+      intMem(intMemory),
+      extMem(extMemory) {}
+
+PciFunction* Board::AddCard(std::uint8_t bus, std::uint8_t device) {
+    return AddFunction(bus, device, pci::kCardFunction, kCardId);
 }
 
-Board::Board(std::uint8_t* intMemory, std::uint8_t* extMemory)
-    : intMem(intMemory), extMem(extMemory), ownsMemories(false) {
-    intWindowAddress = WindowAddressOf(intMem, kHostIntWindow);
-    extWindowAddress = WindowAddressOf(extMem, kHostExtWindow);
-}
-
-Board::~Board() {
-    if (installedBoard == this) installedBoard = nullptr;
-    if (!ownsMemories) return;
-    ReleaseWindow(intMem, kIntMemSize);
-    ReleaseWindow(extMem, kExtMemSize);
-}
-
-PciFunction& Board::AddCard(std::uint8_t bus, std::uint8_t device) {
-    return AddFunction(bus, device, 1, kCardId);
-}
-
-PciFunction& Board::AddFunction(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
+PciFunction* Board::AddFunction(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
                                 std::uint32_t id) {
     PciFunction added;
     added.bus = bus;
@@ -234,8 +157,7 @@ PciFunction& Board::AddFunction(std::uint8_t bus, std::uint8_t device, std::uint
     added.function = function & 0x7u;
     added.id = id;
     added.isCard = (id == kCardId);
-    functions.push_back(added);
-    return functions.back();
+    return functions.Append(added);
 }
 
 PciFunction* Board::FindFunction(std::uint8_t bus, std::uint8_t device, std::uint8_t function) {
@@ -246,10 +168,55 @@ PciFunction* Board::FindFunction(std::uint8_t bus, std::uint8_t device, std::uin
 }
 
 PciFunction* Board::FirstCard() {
-    for (PciFunction& f : functions) {
-        if (f.isCard) return &f;
+    const auto card = std::find_if(functions.begin(), functions.end(), IsCard);
+    return card == functions.end() ? nullptr : card;
+}
+
+void Board::PowerOn() {
+    state = CardState{};
+    AddCard(state.placeBus, state.placeDevice);
+}
+
+bool Board::CardPresent() const {
+    return std::any_of(functions.begin(), functions.end(), IsCard);
+}
+
+void Board::SetCardPresent(bool present) {
+    if (!present) {
+        for (const PciFunction& f : functions) {
+            if (IsCard(f)) state.aside.Append(f);
+        }
+        functions.RemoveIf(IsCard);
+        return;
     }
-    return nullptr;
+    if (CardPresent()) return;
+    if (state.aside.empty()) {
+        AddCard(state.placeBus, state.placeDevice);
+    } else {
+        for (const PciFunction& f : state.aside) functions.Append(f);
+    }
+    state.aside.clear();
+}
+
+bool Board::PlaceCard(std::uint32_t bus, std::uint32_t device) {
+    if (bus > 0xFF || device > 0x1F) return false;
+    const auto newBus = static_cast<std::uint8_t>(bus);
+    const auto newDevice = static_cast<std::uint8_t>(device);
+    // Another function already there would answer in the card's place.
+    const PciFunction* there = FindFunction(newBus, newDevice, pci::kCardFunction);
+    if (there != nullptr && !IsCard(*there)) return false;
+    state.placeBus = newBus;
+    state.placeDevice = newDevice;
+    const auto move = [&](PciFunction& f) {
+        f.bus = newBus;
+        f.device = newDevice;
+        f.function = pci::kCardFunction;
+    };
+    for (PciFunction& f : functions) {
+        if (IsCard(f)) move(f);
+    }
+    for (PciFunction& f : state.aside) move(f);
+    return true;
 }
 
 // The configuration double word the latch selects, or null when the latch is disabled or no
@@ -264,7 +231,7 @@ static PciFunction* SelectedFunction(Board& board) {
 template <typename Functions, typename Function>
 static bool FindDecoder(Functions& functions, std::uint32_t port, Function** found, int* range) {
     for (auto& f : functions) {
-        if (!f.isCard || !f.IoDecoding()) continue;
+        if (!IsCard(f) || !f.IoDecoding()) continue;
         for (int r = 0; r < 2; ++r) {
             const std::uint64_t base = f.IoBase(r);
             if (port >= base && port < base + kIoRangeSize) {
@@ -299,7 +266,7 @@ static std::uint32_t ReadBusPort(Board& board, std::uint16_t port, int width) {
         const PciFunction* selected = SelectedFunction(board);
         return selected ? selected->ConfigRead(LatchRegister(board.configAddress)) : 0xFFFFFFFFu;
     }
-    if (IsConfigPort(port)) return AllOnes(width);
+    if (IsConfigPort(port)) return WidthMask(width);
     std::uint32_t value = 0;
     for (int k = 0; k < width / 8; ++k) {
         const std::uint8_t* reg = DecodedIoByte(board, (port + k) & 0xFFFFu);
@@ -336,7 +303,7 @@ std::uint32_t Board::PortRead(std::uint16_t port, int width) {
 }
 
 void Board::PortWrite(std::uint16_t port, int width, std::uint32_t value) {
-    value &= AllOnes(width);
+    value &= WidthMask(width);
     Event e{Op::PortWrite};
     e.width = static_cast<std::uint8_t>(width);
     e.where = port;
@@ -361,8 +328,8 @@ static bool ReplyPciConfig(Board& board, void* out, std::uint32_t outSize,
     if (out == nullptr || outSize < kPciConfigReplySize) return false;
     std::uint8_t reply[kPciConfigReplySize] = {};
     if (board.driver.overridePciConfigReply) {
-        const std::vector<std::uint8_t>& bytes = board.driver.pciConfigReply;
-        std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kPciConfigReplySize), reply);
+        const ConfigReply& bytes = board.driver.pciConfigReply;
+        std::copy_n(bytes.bytes, std::min(bytes.length, kPciConfigReplySize), reply);
     } else {
         const PciFunction* card = board.FirstCard();
         if (card == nullptr) return false;
@@ -386,21 +353,21 @@ static bool TakeBaseAddresses(Driver& driver, const void* in, std::uint32_t inSi
 static bool AnswerRequest(Board& board, std::uint32_t code, const void* in, std::uint32_t inSize,
                           void* out, std::uint32_t outSize, std::uint32_t* returned) {
     Driver& driver = board.driver;
-    if (driver.failingCodes.count(code) != 0) return false;
+    if (driver.failingCodes.Contains(code)) return false;
     switch (code) {
-        case kCodeDriverInfo:
+        case vexo::driver::kGetDriverInfo:
             return ReplyWord(driver.driverInfo, out, outSize, returned);
-        case kCodeVendorId:
+        case vexo::driver::kGetVendorId:
             return ReplyWord(driver.vendorId, out, outSize, returned);
-        case kCodeDeviceId:
+        case vexo::driver::kGetDeviceId:
             return ReplyWord(driver.deviceId, out, outSize, returned);
-        case kCodeIntMemWindow:
+        case vexo::driver::kGetIntMemWindow:
             return driver.basesKnown && ReplyWord(board.intWindowAddress, out, outSize, returned);
-        case kCodeExtMemWindow:
+        case vexo::driver::kGetExtMemWindow:
             return driver.basesKnown && ReplyWord(board.extWindowAddress, out, outSize, returned);
-        case kCodePciConfig:
+        case vexo::driver::kPciConfig:
             return ReplyPciConfig(board, out, outSize, returned);
-        case kCodeSetBaseAddresses:
+        case vexo::driver::kSetBaseAddresses:
             return TakeBaseAddresses(driver, in, inSize);
         default:
             return false;
@@ -458,12 +425,15 @@ std::vector<Event> Board::DriverRequests() const {
     return picked;
 }
 
-void Install(Board* board) {
-    installedBoard = board;
-}
-
-Board* Installed() {
-    return installedBoard;
+bool StateIsSound(const CardState& s) {
+    if (s.functions.count > s.functions.Capacity() || s.aside.count > s.aside.Capacity() ||
+        s.placeDevice > 0x1F || s.driver.failingCodes.count > kMaxFailingCodes ||
+        s.driver.pciConfigReply.length > sizeof s.driver.pciConfigReply.bytes) {
+        return false;
+    }
+    const auto sound = [](const PciFunction& f) { return f.device <= 0x1F && f.function <= 7; };
+    return std::all_of(s.functions.begin(), s.functions.end(), sound) &&
+           std::all_of(s.aside.begin(), s.aside.end(), sound);
 }
 
 }  // namespace vexo::sim

@@ -1,6 +1,7 @@
-// The host platform layer: every platform call of the library lands on the installed Board and
-// is traced there. With no board installed there is no driver, no key, and every port reads
-// all ones.
+// The host platform layer: the library's platform calls, answered by the installed host machine.
+//
+// Every platform call lands on the machine testing.h installs and is traced on its board. With no
+// machine installed there is no driver, no key, and every port reads all ones.
 #include <strings.h>
 
 #include <cstdio>
@@ -9,7 +10,9 @@
 
 #include "board.h"
 #include "board_key.h"
+#include "driver_protocol.h"
 #include "platform.h"
+#include "testing.h"
 
 namespace vexo::platform {
 
@@ -18,8 +21,13 @@ namespace {
 using sim::Board;
 using sim::Event;
 using sim::Op;
+using sim::ScopedBoard;
 
-constexpr char kDevicePath[] = "\\\\.\\VexoLite.vxd";
+ScopedBoard* installed = nullptr;
+
+Board* InstalledBoard() {
+    return installed != nullptr ? &installed->board : nullptr;
+}
 
 // Handle numbers the simulated driver and key hand out: recognisable in a debugger and never
 // the invalid handle value.
@@ -42,7 +50,7 @@ void RecordOn(Board* board, Event e) {
 }
 
 std::uint8_t* ResolveWindow(const char* what, std::uint32_t address, int width) {
-    Board* board = sim::Installed();
+    Board* board = InstalledBoard();
     std::uint8_t* byte = board ? board->WindowByte(address, width / 8) : nullptr;
     if (byte == nullptr) WindowFault(what, address, width);
     return byte;
@@ -61,24 +69,24 @@ std::uint32_t WindowLoad(std::uint32_t address, int width) {
     e.width = static_cast<std::uint8_t>(width);
     e.where = address;
     e.value = value;
-    RecordOn(sim::Installed(), std::move(e));
+    RecordOn(InstalledBoard(), std::move(e));
     return value;
 }
 
 std::uint32_t PortRead(std::uint16_t port, int width) {
-    Board* board = sim::Installed();
-    if (board == nullptr) return width == 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
+    Board* board = InstalledBoard();
+    if (board == nullptr) return sim::WidthMask(width);
     return board->PortRead(port, width);
 }
 
 void PortWrite(std::uint16_t port, int width, std::uint32_t value) {
-    Board* board = sim::Installed();
+    Board* board = InstalledBoard();
     if (board != nullptr) board->PortWrite(port, width, value);
 }
 
-bool IsOpenDriverHandle(const Board* board, DriverHandle driver) {
-    return board != nullptr && driver <= 0xFFFFFFFFu &&
-           board->driver.liveHandles.count(static_cast<std::uint32_t>(driver)) != 0;
+bool IsOpenDriverHandle(DriverHandle driver) {
+    return installed != nullptr && driver <= 0xFFFFFFFFu &&
+           installed->driverHandles.live.count(static_cast<std::uint32_t>(driver)) != 0;
 }
 
 }  // namespace
@@ -86,24 +94,25 @@ bool IsOpenDriverHandle(const Board* board, DriverHandle driver) {
 // ---- driver ------------------------------------------------------------------------------------
 
 DriverHandle OpenDriver(const char* devicePath) {
-    Board* board = sim::Installed();
+    Board* board = InstalledBoard();
     const bool opens = board != nullptr && board->driver.present && devicePath != nullptr &&
-                       std::strcmp(devicePath, kDevicePath) == 0;
+                       std::strcmp(devicePath, driver::kDevicePath) == 0;
     Event e{Op::DriverOpen};
     e.value = opens ? 1 : 0;
     e.name = devicePath ? devicePath : "";
     RecordOn(board, std::move(e));
     if (!opens) return kInvalidDriverHandle;
-    const std::uint32_t handle = kFirstDriverHandle + board->driver.handlesEverOpened++;
-    board->driver.liveHandles.insert(handle);
-    ++board->driver.openHandles;
+    sim::DriverHandles& handles = installed->driverHandles;
+    const std::uint32_t handle = kFirstDriverHandle + handles.everOpened++;
+    handles.live.insert(handle);
+    ++handles.open;
     return handle;
 }
 
 bool DriverRequest(DriverHandle driver, std::uint32_t code, const void* in, std::uint32_t inSize,
                    void* out, std::uint32_t outSize) {
-    Board* board = sim::Installed();
-    if (!IsOpenDriverHandle(board, driver)) {
+    Board* board = InstalledBoard();
+    if (!IsOpenDriverHandle(driver)) {
         // DeviceIoControl on a handle that is not open fails without reaching any driver.
         Event e{Op::DriverRequest};
         e.where = code;
@@ -119,11 +128,11 @@ bool DriverRequest(DriverHandle driver, std::uint32_t code, const void* in, std:
 }
 
 void CloseDriver(DriverHandle driver) {
-    Board* board = sim::Installed();
-    const bool wasOpen = IsOpenDriverHandle(board, driver);
+    Board* board = InstalledBoard();
+    const bool wasOpen = IsOpenDriverHandle(driver);
     if (wasOpen) {
-        board->driver.liveHandles.erase(static_cast<std::uint32_t>(driver));
-        --board->driver.openHandles;
+        installed->driverHandles.live.erase(static_cast<std::uint32_t>(driver));
+        --installed->driverHandles.open;
     }
     Event e{Op::DriverClose};
     e.value = wasOpen ? 1 : 0;
@@ -133,9 +142,9 @@ void CloseDriver(DriverHandle driver) {
 // ---- registry ----------------------------------------------------------------------------------
 
 bool OpenMachineKey(const char* subkey, RegistryKey* key) {
-    Board* board = sim::Installed();
+    Board* board = InstalledBoard();
     // Registry paths compare without regard to case, as on Windows.
-    const bool opens = board != nullptr && board->registry.keyPresent && subkey != nullptr &&
+    const bool opens = board != nullptr && installed->registry.keyPresent && subkey != nullptr &&
                        strcasecmp(subkey, board_key::kPath) == 0;
     Event e{Op::RegistryOpen};
     e.where = opens ? 0 : sim::kErrorFileNotFound;
@@ -143,18 +152,18 @@ bool OpenMachineKey(const char* subkey, RegistryKey* key) {
     e.name = subkey ? subkey : "";
     RecordOn(board, std::move(e));
     if (!opens) return false;
-    ++board->registry.openKeys;
+    ++installed->registry.openKeys;
     *key = kBoardKeyHandle;
     return true;
 }
 
 bool QueryValue(RegistryKey key, const char* name, void* data, std::uint32_t size) {
-    Board* board = sim::Installed();
+    Board* board = InstalledBoard();
     constexpr std::uint32_t kErrorInvalidHandle = 6;
     std::uint32_t result = kErrorInvalidHandle;
-    if (board != nullptr && key == kBoardKeyHandle && board->registry.openKeys > 0) {
+    if (board != nullptr && key == kBoardKeyHandle && installed->registry.openKeys > 0) {
         std::uint32_t written = 0;
-        result = board->registry.Query(name ? name : "", data, size, &written);
+        result = installed->registry.Query(name ? name : "", data, size, &written);
     }
     Event e{Op::RegistryQuery};
     e.where = result;
@@ -166,9 +175,10 @@ bool QueryValue(RegistryKey key, const char* name, void* data, std::uint32_t siz
 }
 
 void CloseKey(RegistryKey key) {
-    Board* board = sim::Installed();
-    const bool wasOpen = board != nullptr && key == kBoardKeyHandle && board->registry.openKeys > 0;
-    if (wasOpen) --board->registry.openKeys;
+    Board* board = InstalledBoard();
+    const bool wasOpen =
+        board != nullptr && key == kBoardKeyHandle && installed->registry.openKeys > 0;
+    if (wasOpen) --installed->registry.openKeys;
     Event e{Op::RegistryClose};
     e.value = wasOpen ? 1 : 0;
     RecordOn(board, std::move(e));
@@ -217,15 +227,14 @@ void WindowStore32(std::uint32_t address, std::uint32_t value) {
     e.width = 32;
     e.where = address;
     e.value = value;
-    RecordOn(sim::Installed(), std::move(e));
+    RecordOn(InstalledBoard(), std::move(e));
 }
 
 // ---- process heap ------------------------------------------------------------------------------
 
 void* HeapAllocate(std::size_t size) {
-    Board* board = sim::Installed();
-    if (board != nullptr && board->failNextAllocation) {
-        board->failNextAllocation = false;
+    if (installed != nullptr && installed->failNextAllocation) {
+        installed->failNextAllocation = false;
         return nullptr;
     }
     // The process heap hands out a distinct block even for zero bytes.
@@ -237,3 +246,28 @@ void HeapRelease(void* memory) {
 }
 
 }  // namespace vexo::platform
+
+namespace vexo::sim {
+
+void Install(ScopedBoard* machine) {
+    platform::installed = machine;
+}
+
+ScopedBoard* Installed() {
+    return platform::installed;
+}
+
+std::uint32_t Registry::Query(const std::string& name, void* data, std::uint32_t size,
+                              std::uint32_t* written) const {
+    if (written != nullptr) *written = 0;
+    if (!keyPresent) return kErrorFileNotFound;
+    const auto found = values.find(name);
+    if (found == values.end()) return kErrorFileNotFound;
+    const std::vector<std::uint8_t>& stored = found->second.data;
+    if (stored.size() > size) return kErrorMoreData;
+    if (data != nullptr && !stored.empty()) std::memcpy(data, stored.data(), stored.size());
+    if (written != nullptr) *written = static_cast<std::uint32_t>(stored.size());
+    return 0;
+}
+
+}  // namespace vexo::sim

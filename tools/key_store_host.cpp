@@ -1,15 +1,15 @@
 // The board configuration key's writing side for the host build of vexotool: the simulated
-// machine's key (sim::Board's registry), which the library's host build reads. With no machine
-// installed there is no registry: every call fails.
-#include "board.h"
+// machine's key (the registry of the host machine sim/testing.h installs), which the library's
+// host build reads. With no machine installed there is no registry: every call fails.
 #include "key_store.h"
+#include "testing.h"
 
 namespace vexo::applet::key_store {
 namespace {
 
 sim::Registry* OpenRegistry() {
-    sim::Board* board = sim::Installed();
-    return board == nullptr ? nullptr : &board->registry;
+    sim::ScopedBoard* machine = sim::Installed();
+    return machine == nullptr ? nullptr : &machine->registry;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Redirected accessor calls: see accessor_calls.h.
+// Accessor redirection: see accessor_calls.h.
 #include "accessor_calls.h"
 
 #ifndef _WIN32_WINNT
@@ -11,8 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "bus_lock.h"
-#include "card_store.h"
+#include "emulated_bus.h"
 #include "emulated_instructions.h"
 #include "memory_regions.h"
 
@@ -20,6 +19,7 @@ namespace {
 
 using vexo::sim::vxd::Accessible;
 using vexo::sim::vxd::kExecutable;
+using vexo::sim::vxd::kPageSize;
 using vexo::sim::vxd::kReadable;
 using vexo::sim::vxd::PortInstruction;
 using vexo::sim::vxd::RegionEnd;
@@ -49,15 +49,15 @@ constexpr LoadForm kLoadForms[] = {
     {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
 };
 constexpr std::uintptr_t kLongestLoads = 10;
-constexpr std::uint32_t kLongestRun = 64;          // identical port instructions in a row
-constexpr std::uintptr_t kLongestInstruction = 3;  // of the port and window instructions
+constexpr std::uint32_t kLongestRun = 64;  // identical port instructions in a row
+constexpr std::uintptr_t kLongestInstruction =
+    std::max(vexo::sim::vxd::kLongestPortInstruction, vexo::sim::vxd::kLongestWindowInstruction);
 constexpr std::uintptr_t kLongestAccessor = kLongestLoads + kLongestRun * kLongestInstruction + 1;
 constexpr std::uint8_t kRet = 0xC3;
 constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
-constexpr std::uintptr_t kPageSize = 0x1000;
 
 // A register as an accessor loads it, or not at all.
 struct RegisterLoad {
@@ -107,22 +107,24 @@ std::uint32_t redirectedCount = 0;
 std::uintptr_t callsAcrossLines[kMaxCallsAcrossLines];
 std::uint32_t callsAcrossLinesCount = 0;
 
-std::uint32_t Loaded(Load load, std::uint32_t argument) {
+// The register's value after `load` of `argument`.
+std::uint32_t AsLoaded(Load load, std::uint32_t argument) {
     if (load == Load::Word) return argument & 0xFFFFu;
     if (load == Load::Byte) return argument & 0xFFu;
     return argument;
 }
 
-bool Is(const RegisterLoad& r, int argument) {
+bool LoadsArgument(const RegisterLoad& r, int argument) {
     return r.load != Load::None && r.argument == argument;
 }
 
 // Whether the loads before the instruction are the ones its kind needs (see Accessor).
 bool LoadsFit(const Accessor& a) {
     const bool none = a.eax.load == Load::None, noEdx = a.edx.load == Load::None;
-    if (a.isPort) return Is(a.edx, 0) && (a.port.isInput ? none : Is(a.eax, 1));
-    if (!Is(a.eax, 0) || a.eax.load != Load::Dword) return false;
-    return a.window.isLoad ? noEdx : Is(a.edx, 1);
+    if (a.isPort)
+        return LoadsArgument(a.edx, 0) && (a.port.isInput ? none : LoadsArgument(a.eax, 1));
+    if (!LoadsArgument(a.eax, 0) || a.eax.load != Load::Dword) return false;
+    return a.window.isLoad ? noEdx : LoadsArgument(a.edx, 1);
 }
 
 // How many times the `length` bytes at `code` follow each other before `end`, at most kLongestRun.
@@ -246,10 +248,10 @@ extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAc
     const Accessor& accessor = accessors[frame->accessor];
     std::uint32_t eax = frame->eax, edx = frame->edx;
     if (accessor.eax.load != Load::None) {
-        eax = Loaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
+        eax = AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
     }
     if (accessor.edx.load != Load::None) {
-        edx = Loaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
+        edx = AsLoaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
     }
     const vexo::sim::vxd::BusGuard guard;
     if (accessor.isPort) {
@@ -259,8 +261,6 @@ extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAc
             eax = vexo::sim::vxd::PerformPortInstruction(instruction, eax,
                                                          accessor.code + i * instruction.length);
         }
-        // Reads of the card have no side effect: only outputs change what the card file keeps.
-        if (!instruction.isInput) vexo::sim::SaveCard();
     } else {
         const WindowInstruction& window = accessor.window;
         std::uint32_t value = edx;
@@ -322,19 +322,12 @@ bool ExchangeCodeByte(std::uintptr_t at, std::uint8_t expected, std::uint8_t wan
     }
 }
 
-bool Remembered(std::uintptr_t call) {
-    for (std::uint32_t i = 0; i < callsAcrossLinesCount; ++i) {
-        if (callsAcrossLines[i] == call) return true;
-    }
-    return false;
-}
-
 // A displacement across two cache lines cannot be written in one piece that every CPU sees
 // whole. The call becomes a breakpoint first, which a thread arriving meanwhile meets and waits
-// out (IsRewrittenCall); every CPU is made to see that before the displacement is written,
-// and the new displacement before the call comes back.
+// out (IsBreakpointOfCallRewrite); every CPU is made to see that before the displacement is
+// written, and the new displacement before the call comes back.
 bool RewriteBehindBreakpoint(std::uintptr_t call, std::int32_t wanted) {
-    if (!Remembered(call)) {
+    if (!vexo::sim::vxd::IsBreakpointOfCallRewrite(call)) {
         if (callsAcrossLinesCount == kMaxCallsAcrossLines) return false;
         callsAcrossLines[callsAcrossLinesCount++] = call;
     }
@@ -425,8 +418,9 @@ void RestoreAccessorCalls() {
     redirectedCount = 0;
 }
 
-bool IsRewrittenCall(std::uintptr_t breakpoint) {
-    return Remembered(breakpoint);
+bool IsBreakpointOfCallRewrite(std::uintptr_t at) {
+    return std::find(callsAcrossLines, callsAcrossLines + callsAcrossLinesCount, at) !=
+           callsAcrossLines + callsAcrossLinesCount;
 }
 
 }  // namespace vexo::sim::vxd

@@ -1,4 +1,6 @@
-// Calls of port accessors that go straight to the simulated card instead of trapping.
+// Accessor redirection: direct calls of port accessors, sent to the emulated bus without a trap.
+//
+// Depends on the bus alone.
 //
 // Compiled code reaches ports through small accessor functions: load the port (and for an output
 // the value) from the stack, one port instruction, return. Each call of one traps, and a trap
@@ -12,7 +14,7 @@
 // Another thread running the call meanwhile takes either the old target (and traps) or the new
 // one: a displacement inside one cache line is one locked 4-byte write; one that crosses a line is
 // written behind a breakpoint on the call, which such a thread meets and waits out. Every function
-// here runs under the bus lock.
+// here runs under the bus (emulated_bus.h).
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,9 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp);
 // Puts every redirected call back as it was, so that each access traps again.
 void RestoreAccessorCalls();
 
-// Whether a breakpoint at `breakpoint` is one a call rewrite set. Asked with the bus lock taken,
-// so the rewrite is over and the call may run again from there.
-bool IsRewrittenCall(std::uintptr_t breakpoint);
+// Whether `at` is a call whose displacement crosses a cache line and was ever rewritten, so that
+// a breakpoint met there is one a rewrite set. Asked with the bus taken, so the rewrite is over
+// and the call may run again from there.
+bool IsBreakpointOfCallRewrite(std::uintptr_t at);
 
 }  // namespace vexo::sim::vxd

@@ -1,6 +1,8 @@
-// The x86 instructions the simulated machine performs in place of the CPU: port instructions, and
-// the library's loads and stores of a window when window accesses are traced; and the memory
-// operand of any instruction, for faults reported without the address they touched.
+// The instruction decoders: pure functions of the bytes of the x86 instructions the module meets.
+//
+// The instructions the simulated machine performs in place of the CPU: port instructions, and the
+// library's loads and stores of a window when window accesses are traced; and the memory operand
+// of any instruction, for faults reported without the address they touched.
 #pragma once
 
 #include <cstddef>
@@ -53,12 +55,6 @@ inline std::uint32_t MergeIntoEax(std::uint32_t eax, std::uint32_t value, int wi
     if (width == 16) return (eax & 0xFFFF0000u) | (value & 0xFFFFu);
     return value;
 }
-
-// Defined by the driver module: the bus access of `instruction` at `code` with EAX as `eax`,
-// performed on the card and traced as the CPU with a card would make it; returns EAX after it.
-// The caller holds the bus lock.
-std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::uint32_t eax,
-                                     std::uintptr_t code);
 
 // One decoded load or store of a window: the forms a compiler emits for a load through a pointer
 // in EAX into EAX, and a store of EDX through a pointer in EAX.
@@ -311,11 +307,5 @@ inline bool DecodeMemoryAccesses(const std::uint8_t* code, std::size_t available
             return false;
     }
 }
-
-// Defined by the driver module: a window access of `width` bits at `address` (a load into
-// `*value`, zero-extended, or a store of its low bits) performed on the board's memory and
-// traced, when the whole access lies inside a traced window; false, and nothing done, otherwise.
-// The caller holds the bus lock.
-bool PerformWindowAccess(bool isLoad, int width, std::uint32_t address, std::uint32_t* value);
 
 }  // namespace vexo::sim::vxd

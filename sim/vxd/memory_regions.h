@@ -1,5 +1,7 @@
-// What the module may read of the process's memory before touching it: the system's word on a
-// region, so that decoding code or a stack never faults inside the exception handler.
+// Memory regions: what the module may read of the process's memory, asked before touching it.
+//
+// The system's word on a region, so that decoding code or a stack never faults inside the
+// exception handler.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +9,9 @@
 #include <cstdint>
 
 namespace vexo::sim::vxd {
+
+// The processor's page: the unit of protection, and of the views' guards.
+constexpr std::uintptr_t kPageSize = 0x1000;
 
 constexpr DWORD kExecutable = PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 constexpr DWORD kReadable = kExecutable | PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY;

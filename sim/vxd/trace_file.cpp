@@ -108,7 +108,7 @@ void TraceFile::Start(bool windowsTraced) {
 void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int width,
                      std::uint32_t value, std::uintptr_t code, std::uint32_t length) {
     if (!IsOpen()) return;
-    if (width < 32) value &= (1u << width) - 1u;
+    value &= WidthMask(width);
     const Region region = RegionOf(board.OwnerOf(port));
     Tally& tally = tallies_[region][input ? 0 : 1];
     ++tally.accesses;
@@ -141,7 +141,7 @@ void TraceFile::Window(bool load, bool external, std::uint32_t offset, int width
     if (width == 0) {
         std::snprintf(text + n, sizeof text - n, "? ?");
     } else {
-        if (width < 32) value &= (1u << width) - 1u;
+        value &= WidthMask(width);
         const int m = std::snprintf(text + n, sizeof text - n, "%d ", width);
         std::snprintf(text + n + m, sizeof text - n - m, ValueFormat(width), value);
     }

@@ -1,6 +1,8 @@
-// The bus trace for users: with VEXO_SIM_TRACE=<file> in the environment when vexolite.vxd loads,
-// every port access, window access and driver request of the process is written to that file as
-// it happens, one line each, and a summary is added when the module unloads.
+// The bus trace file: every access and driver request of the process, as lines for users.
+//
+// With VEXO_SIM_TRACE=<file> in the environment when vexolite.vxd loads, every port access, window
+// access and driver request of the process is written to that file as it happens, one line each,
+// and a summary is added when the module unloads.
 // docs/without-a-card.md describes the format; the constants below are the facts it names.
 //
 // Window accesses are plain loads and stores of process memory by the library. With the file on,

@@ -11,8 +11,10 @@
  * Functions are named by bus, device and function number; those that can miss return 1 when
  * the function exists and 0 when it does not.
  *
- * Every function here, every trapped port instruction and every driver request holds the
- * module's one lock, so any thread may call them at any time; each bus access is atomic.
+ * Every function here that touches the card, every trapped port instruction and every driver
+ * request holds the card's bus, across the threads of the process and every other process on the
+ * card; those about this process's own trace and windows hold its threads apart only. So any
+ * thread may call them at any time; each bus access is atomic.
  *
  * With VEXO_SIM_TRACE=<file> in the environment when the module loads, every port access, window
  * load and store and driver request of the process is also written to that file, with a summary
@@ -130,10 +132,10 @@ void SIM_CALL SimSetTracing(int on);
 void SIM_CALL SimSetTrapBatching(int on);
 uint32_t SIM_CALL SimTrapCount(void);
 
-/* The persisted card. The card's memories, registers, configuration space and the driver's
- * settings live in a file every process maps (C:\windows\vexolite-card.bin in the Wine prefix,
- * or the file VEXO_SIM_CARD names), so the next program finds the card as this one left it;
- * SimResetBoard is the power cycle. */
+/* The shared card. The card's memories, registers, configuration space and the driver's
+ * settings live in a file every process maps and uses in place (C:\windows\vexolite-card.bin in
+ * the Wine prefix, or the file VEXO_SIM_CARD names), so programs running at once share one card
+ * and the next program finds it as the last one left it; SimResetBoard is the power cycle. */
 /* Takes the card off the bus (0), keeping its registers, or puts it back (1) as it was, or a
  * power-on card at its place when none was taken off. */
 void SIM_CALL SimSetCardPresent(int present);
@@ -154,7 +156,8 @@ typedef struct SimCardState {
 } SimCardState;
 int SIM_CALL SimGetCardState(SimCardState* state);
 /* The card file's Windows path into `path` (cut to size - 1 characters and terminated); returns
- * its length, 0 when the card lives in the module's memory only (no file could be mapped). */
+ * its length, 0 when the card lives in the module's memory only (the file could not be used: the
+ * module said why on standard error when it loaded). */
 uint32_t SIM_CALL SimGetCardFile(char* path, uint32_t size);
 
 /* For GetProcAddress. */

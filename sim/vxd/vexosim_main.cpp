@@ -1,6 +1,8 @@
-// vexosim.exe: shapes the simulated card that the next program finds. It loads vexolite.vxd
-// (beside it) like any program, changes the card through the module's own exports and exits;
-// the module keeps the change in the card file.
+// vexosim.exe: shapes, from the command line, the simulated card that every program shares.
+//
+// It loads vexolite.vxd (beside it) like any program, changes the card through the module's own
+// exports and exits; the change is in the card file, where running programs meet it at their next
+// access and later ones find it. When the card file cannot be used it changes nothing and exits 1.
 #include <windows.h>
 
 #include <cstdint>
@@ -84,6 +86,11 @@ int Run(int argc, char** argv) {
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kHelp, stdout);
         return 0;
+    }
+    // The module has said which file and why on standard error; a change would reach no program.
+    if (SimGetCardFile(nullptr, 0) == 0) {
+        std::fprintf(stderr, "vexosim: the card is not kept: nothing done\n");
+        return kFailed;
     }
     if (command == "reset" && expect(0)) {
         SimResetBoard();

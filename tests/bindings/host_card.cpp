@@ -9,19 +9,12 @@
 namespace {
 
 struct DefaultMachine {
-    vexo::sim::Board board;
+    vexo::sim::ScopedBoard machine;
 
-    DefaultMachine() {
-        board.AddCard(vexo::sim::kDefaultCardBus, vexo::sim::kDefaultCardDevice);
-        // Nobody reads the trace here, and every external-memory element adds 50 port reads.
-        board.tracing = false;
-        vexo::sim::Install(&board);
-    }
-    ~DefaultMachine() {
-        if (vexo::sim::Installed() == &board) vexo::sim::Install(nullptr);
-    }
+    // Nobody reads the trace here, and every external-memory element adds 50 port reads.
+    DefaultMachine() { machine.board.tracing = false; }
 };
 
-DefaultMachine machine;
+DefaultMachine defaultMachine;
 
 }  // namespace

@@ -105,7 +105,7 @@ TEST_P(RequestFailureTest, StopsAtTheFailingCodeAndLeavesEarlierChanges) {
     }
     EXPECT_EQ(sent, RequestCodes());
     EXPECT_EQ(Op::DriverClose, board.trace.back().op);
-    EXPECT_EQ(0, board.driver.openHandles);
+    EXPECT_EQ(0, machine.driverHandles.open);
     EXPECT_EQ(-1, cVexoGetINTA());
 
     EXPECT_EQ(pastConfiguration ? 1u : 0u, CountOf(Op::RegistryOpen));
@@ -139,7 +139,7 @@ TEST_P(WrongIdentityTest, FailsBeforeTheKeyOrTheBusIsTouched) {
     EXPECT_EQ((std::vector<std::uint32_t>{3, 2, 1}), RequestCodes());
     EXPECT_EQ(0u, CountOf(Op::RegistryOpen));
     EXPECT_TRUE(board.BusAccesses().empty());
-    EXPECT_EQ(0, board.driver.openHandles);
+    EXPECT_EQ(0, machine.driverHandles.open);
 }
 
 // The whole 32-bit replies are compared: a stray upper bit is a different identity.
@@ -253,7 +253,7 @@ constexpr std::uint32_t kBarOfBase[4] = {0x14, 0x10, 0x18, 0x1C};
 
 TEST_P(KeyTest, ProgramsOrTakesEachBaseAndReportsIt) {
     const KeyCase& c = GetParam();
-    c.shape(board.registry);
+    c.shape(machine.registry);
     for (int i = 0; i < 4; ++i) machine.Card().bars[i] = c.bars[i];
     ASSERT_EQ(1, cVexoOpen());
 
@@ -345,7 +345,7 @@ TEST_F(LibraryTest, AFullScanProbesEveryDeviceAndBusOnceAndFindsNoCardAtFunction
     EXPECT_EQ(pci::ConfigAddress(255, 31, 1, 0), board.configAddress);
     EXPECT_EQ((std::vector<std::uint32_t>{3, 2, 1}), RequestCodes());
     EXPECT_EQ(0u, card.commandStatus);
-    EXPECT_EQ(0, board.driver.openHandles);
+    EXPECT_EQ(0, machine.driverHandles.open);
 }
 
 TEST_F(LibraryTest, TheLowestDeviceWinsThenTheLowestBus) {

@@ -56,7 +56,7 @@ TEST_F(LibraryTest, AMissingDriverFailsTheOpenWithoutClosingAnInvalidHandle) {
 }
 
 TEST_F(LibraryTest, AFailedAllocationOpensNothingAndALaterOpenWorks) {
-    board.failNextAllocation = true;
+    machine.failNextAllocation = true;
     EXPECT_EQ(0, cVexoOpen());
     EXPECT_TRUE(board.trace.empty());
     EXPECT_EQ(-1, cVexoGetINTA());
@@ -83,7 +83,7 @@ TEST_F(LibraryTest, ASecondOpenSucceedsWithoutAnyRequestOrAccess) {
     board.ClearTrace();
     EXPECT_EQ(1, cVexoOpen());
     EXPECT_TRUE(board.trace.empty());
-    EXPECT_EQ(1, board.driver.openHandles);
+    EXPECT_EQ(1, machine.driverHandles.open);
 }
 
 TEST_F(LibraryTest, CloseOnlyClosesTheHandleAndLeavesTheCardConfigured) {
@@ -94,7 +94,7 @@ TEST_F(LibraryTest, CloseOnlyClosesTheHandleAndLeavesTheCardConfigured) {
     ASSERT_EQ(1u, board.trace.size());
     EXPECT_EQ(Op::DriverClose, board.trace[0].op);
     EXPECT_EQ(1u, board.trace[0].value);
-    EXPECT_EQ(0, board.driver.openHandles);
+    EXPECT_EQ(0, machine.driverHandles.open);
     EXPECT_EQ(3u, machine.Card().commandStatus);
     EXPECT_EQ(0xEA000000u, machine.Card().bars[0]);
     EXPECT_EQ(0x0000000Eu, machine.Card().IoRegister(0, 0xC4));
@@ -113,7 +113,7 @@ TEST_F(LibraryTest, OpenCloseOpenRunsDiscoveryAgainAndReadsTheKeyAfresh) {
     EXPECT_EQ(Op::DriverOpen, board.trace.front().op);
     EXPECT_EQ((std::vector<std::uint32_t>{3, 2, 1, 16, 6, 7}), RequestCodes());
     EXPECT_EQ(1u, CountOf(Op::RegistryOpen));
-    EXPECT_EQ(2u, board.driver.handlesEverOpened);
+    EXPECT_EQ(2u, machine.driverHandles.everOpened);
     const std::vector<std::uint32_t> info = DeviceInfoWords();
     EXPECT_EQ((std::vector<std::uint32_t>{0xE9000000, 0xEA000000, 0xC000, 0xC400}),
               std::vector<std::uint32_t>(info.begin() + 3, info.end()));

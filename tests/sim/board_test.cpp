@@ -164,9 +164,9 @@ TEST_F(SimDriver, OpensOnlyTheExactPathWhenPresent) {
     ASSERT_NE(handle, pf::kInvalidDriverHandle);
     EXPECT_EQ(pf::OpenDriver("\\\\.\\VexoLite"), pf::kInvalidDriverHandle);
     EXPECT_EQ(pf::OpenDriver("VexoLite.vxd"), pf::kInvalidDriverHandle);
-    EXPECT_EQ(machine.board.driver.openHandles, 1);
+    EXPECT_EQ(machine.driverHandles.open, 1);
     pf::CloseDriver(handle);
-    EXPECT_EQ(machine.board.driver.openHandles, 0);
+    EXPECT_EQ(machine.driverHandles.open, 0);
     std::uint32_t reply = 0;
     EXPECT_FALSE(Ask(3, &reply));  // closed handle
     pf::CloseDriver(handle);       // a second close is traced as not open
@@ -263,16 +263,16 @@ struct SimRegistry : ::testing::Test {
 
 TEST_F(SimRegistry, MissingKeyAndWrongPathDoNotOpen) {
     EXPECT_FALSE(pf::OpenMachineKey(kPath, &key));
-    machine.board.registry.SetDword("Io1BaseAddress", 0xC000u);
+    machine.registry.SetDword("Io1BaseAddress", 0xC000u);
     EXPECT_FALSE(pf::OpenMachineKey("System\\CurrentControlSet\\Services\\VexoLite", &key));
     ASSERT_TRUE(pf::OpenMachineKey("SYSTEM\\CurrentControlSet\\Services\\Class\\VexoLite", &key));
-    EXPECT_EQ(machine.board.registry.openKeys, 1);
+    EXPECT_EQ(machine.registry.openKeys, 1);
     pf::CloseKey(key);
-    EXPECT_EQ(machine.board.registry.openKeys, 0);
+    EXPECT_EQ(machine.registry.openKeys, 0);
 }
 
 TEST_F(SimRegistry, QueriesBehaveLikeTheWindowsRegistry) {
-    Registry& reg = machine.board.registry;
+    Registry& reg = machine.registry;
     reg.SetDword("Io1BaseAddress", 0xC000u);
     reg.SetString("ExtMemBaseAddress", "E9000000");
     reg.SetBytes("Io2BaseAddress", {0x00, 0xC4}, kRegBinary);
@@ -345,7 +345,7 @@ TEST(SimTrace, LimitKeepsTheFirstEventsAndCountsTheRest) {
 
 TEST(SimHeap, FailsOnceWhenAsked) {
     ScopedBoard machine;
-    machine.board.failNextAllocation = true;
+    machine.failNextAllocation = true;
     EXPECT_EQ(pf::HeapAllocate(28), nullptr);
     void* block = pf::HeapAllocate(28);
     EXPECT_NE(block, nullptr);

@@ -20,7 +20,7 @@ namespace board_key = vexo::board_key;
 
 class KeyCommand : public ::testing::Test {
   protected:
-    vexo::sim::Registry& Key() { return machine.board.registry; }
+    vexo::sim::Registry& Key() { return machine.registry; }
 
     // The stored REG_DWORD, or -1 when the value is missing or is not 4 bytes.
     long long Stored(const char* name) {
@@ -51,7 +51,7 @@ TEST_F(KeyCommand, ShowsEachValueAndWhatOpeningTheCardDoesWithIt) {
                     "from BAR2 (no registry value)\n"));
     EXPECT_TRUE(Has(run.out, "from BAR3 (registry value is larger than 4 bytes)\n"));
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(machine.board.driver.openHandles, 0) << "key needs no card";
+    EXPECT_EQ(machine.driverHandles.open, 0) << "key needs no card";
 
     Key() = {};
     EXPECT_TRUE(Has(Tool({"key"}).out, "from BAR3 (no board configuration key)"));

@@ -181,9 +181,9 @@ TEST_F(OnCard, OutputThatCannotBeWrittenFailsTheLine) {
 }
 
 TEST_F(OnCard, InfoSaysWhyARegistryValueWasNotUsed) {
-    machine.board.registry.SetString(vexo::board_key::kIntMemBase, "E9000000");
-    machine.board.registry.SetDword(vexo::board_key::kExtMemBase, 0);
-    machine.board.registry.values.erase(vexo::board_key::kIo1Base);
+    machine.registry.SetString(vexo::board_key::kIntMemBase, "E9000000");
+    machine.registry.SetDword(vexo::board_key::kExtMemBase, 0);
+    machine.registry.values.erase(vexo::board_key::kIo1Base);
     const ToolRun run = Tool({"info"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Has(run.out,
@@ -196,7 +196,7 @@ TEST_F(OnCard, InfoSaysWhyARegistryValueWasNotUsed) {
         Has(run.out, "I/O range 1      0x0000D000  from card register BAR2 (no registry value)"));
     EXPECT_TRUE(Has(run.out, "I/O range 2      0x0000C400  from registry Io2BaseAddress"));
 
-    machine.board.registry = {};
+    machine.registry = {};
     EXPECT_TRUE(Has(Tool({"info"}).out, "from card register BAR3 (no board configuration key)"));
 }
 
@@ -222,12 +222,12 @@ TEST_F(OnCard, InfoWarnsAboutIoBasesThatCannotBeRight) {
 }
 
 TEST_F(OnCard, ConfigDecodesTheHeaderAndDumpsAllOfIt) {
-    machine.board.registry = {};  // the card's power-on bases
+    machine.registry = {};  // the card's power-on bases
     vexo::sim::PciFunction& card = machine.Card();
-    card.other[0x08 / 4] = 0x11800003u;  // data acquisition controller, revision 3
-    card.other[0x2C / 4] = 0x000110CFu;  // subsystem
-    card.other[0x3C / 4] = 0x0000010Bu;  // pin A, line 11
-    card.bars[4] = 0xF000000Cu;          // 64-bit prefetchable memory above 4 GiB
+    card.plainRegisters[0x08 / 4] = 0x11800003u;  // data acquisition controller, revision 3
+    card.plainRegisters[0x2C / 4] = 0x000110CFu;  // subsystem
+    card.plainRegisters[0x3C / 4] = 0x0000010Bu;  // pin A, line 11
+    card.bars[4] = 0xF000000Cu;                   // 64-bit prefetchable memory above 4 GiB
     card.bars[5] = 0x00000001u;
     const ToolRun run = Tool({"config"});
     EXPECT_EQ(run.status, 0) << run.err;

@@ -9,50 +9,14 @@
 #include <cstdio>
 #include <string>
 
+#include "child_programs.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
 
 namespace {
 
-struct Run {
-    DWORD exitCode = 0xFFFFFFFFu;
-    std::string output;  // stdout and stderr together
-};
-
-// Runs `commandLine` in this program's folder and collects what it writes.
-Run RunProgram(const std::string& commandLine) {
-    Run run;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (started) {
-        char chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got != 0) {
-            run.output.append(chunk, got);
-        }
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    } else {
-        run.output = "CreateProcess failed: " + std::to_string(GetLastError());
-    }
-    CloseHandle(readEnd);
-    return run;
-}
+using child_programs::Run;
+using child_programs::RunProgram;
 
 bool Contains(const Run& run, const char* text) {
     return run.output.find(text) != std::string::npos;
@@ -156,34 +120,133 @@ void UsageErrorsExitTwo() {
     EXPECT_RUN(RunProgram("vexosim.exe --help"), 0u, "identity VENDOR DEVICE");
 }
 
-// VEXO_SIM_CARD names another file, here by its Unix path; a file that is not a card we wrote
-// is made anew at power-on.
-void AnotherFileByEnvironment() {
+std::string ProgramFolder() {
     char folder[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof folder, folder);
-    const std::string windowsPath = std::string(folder) + "\\other-card.bin";
-    HANDLE junk =
-        CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, junk);
-    // The card file's own size, so that only the header can tell it is not a card.
-    std::string bytes(0x10000 + 0x10000 + 0x1000000, '\x77');
-    DWORD written = 0;
-    WriteFile(junk, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(junk);
-    // The program runs from its build folder, which Wine reaches through drive Z:, the root.
-    ASSERT_TRUE(windowsPath.compare(0, 3, "Z:\\") == 0) << windowsPath;
+    return folder;
+}
+
+// The program runs from its build folder, which Wine reaches through drive Z:, the root.
+std::string UnixPathOf(const std::string& windowsPath) {
     std::string unixPath = windowsPath.substr(2);
     for (char& c : unixPath) c = c == '\\' ? '/' : c;
-    SetEnvironmentVariableA("VEXO_SIM_CARD", unixPath.c_str());
-    EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 2"), 0u, "00 00");
+    return unixPath;
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string bytes(static_cast<std::size_t>(FileSize(path)), '\0');
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD got = 0;
+    if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// VEXO_SIM_CARD names another file, here by its Unix path: a missing one becomes a card of its
+// own, and one of the card's own files cut short starts again at power-on.
+void AnotherFileByEnvironment() {
+    const std::string windowsPath = ProgramFolder() + "\\other-card.bin";
+    DeleteFileA(windowsPath.c_str());
+    ASSERT_TRUE(windowsPath.compare(0, 3, "Z:\\") == 0) << windowsPath;
+    SetEnvironmentVariableA("VEXO_SIM_CARD", UnixPathOf(windowsPath).c_str());
     EXPECT_RUN(RunProgram("vexotool.exe write 0x8000 0xEE"), 0u, "");
     EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, "other-card.bin");
     SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
     EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 1"), 0u, "00");
-    SetEnvironmentVariableA("VEXO_SIM_CARD", unixPath.c_str());
+    SetEnvironmentVariableA("VEXO_SIM_CARD", UnixPathOf(windowsPath).c_str());
     EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 1"), 0u, "EE");
+
+    const std::string cutShort = ReadWholeFile(windowsPath).substr(0, 4096);
+    WriteWholeFile(windowsPath, cutShort);
+    const Run powerOn = RunProgram("vexotool.exe read 0x8000 1");
+    EXPECT_RUN(powerOn, 0u, "00");
+    EXPECT_FALSE(Contains(powerOn, "cannot use")) << powerOn.output;
+    EXPECT_EQ(FileSize(windowsPath), FileSize(DefaultCardFile()));
     SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
     DeleteFileA(windowsPath.c_str());
+}
+
+// A card file that cannot be used, each reason in turn: vexosim changes nothing and exits 1, a
+// program runs on a card of its own in memory, and both name the file and the reason once.
+void UnusableCardFilesAreLeftAlone() {
+    const std::string folder = ProgramFolder();
+    const std::string foreign = folder + "\\not-a-card.txt";
+    const std::string foreignBytes(4200, 'x');
+    WriteWholeFile(foreign, foreignBytes);
+    const std::string directory = folder + "\\a-folder.bin";
+    CreateDirectoryA(directory.c_str(), nullptr);
+    const std::string held = folder + "\\held-card.bin";
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    const std::string tooLong = folder + "\\" + std::string(260, 'c') + ".bin";
+    // Reading a pipe would wait for a writer that never comes.
+    const std::string pipe = "\\\\.\\pipe\\vexo-card-test";
+    HANDLE pipeServer = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
+                                         PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipeServer);
+    // Every reason goes the same way once it is known, so a program runs on two of them only:
+    // starting programs is slow where Wine's 32-bit side is emulated.
+    struct Unusable {
+        std::string path;
+        const char* reason;
+        bool alsoRunAProgram;
+    };
+    const Unusable cases[] = {
+        {foreign, "not a card file", true},
+        {directory, "it is a folder", true},
+        {"Q:\\cards\\card.bin", "no such folder or drive", false},
+        {folder + "\\no-such-folder\\card.bin", "no such folder or drive", false},
+        {held, "another program holds it", false},
+        {tooLong, "the path is too long", false},
+        {pipe, "not a file on a disk", false},
+    };
+    for (const Unusable& c : cases) {
+        SetEnvironmentVariableA("VEXO_SIM_CARD", c.path.c_str());
+        const std::string named = "cannot use card file " + c.path.substr(0, 40);
+        const Run sim = RunProgram("vexosim.exe remove");
+        EXPECT_RUN(sim, 1u, named.c_str());
+        EXPECT_RUN(sim, 1u, c.reason);
+        if (!c.alsoRunAProgram) continue;
+        const Run tool = RunProgram("vexotool.exe write 0x8000 0x11 + read 0x8000 1");
+        EXPECT_RUN(tool, 0u, "this program's card is not kept");
+        EXPECT_RUN(tool, 0u, "00008000  11");
+        EXPECT_EQ(Occurrences(tool.output, "cannot use card file"), 1u) << tool.output;
+    }
+    SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
+    CloseHandle(holder);
+    CloseHandle(pipeServer);
+    EXPECT_EQ(ReadWholeFile(foreign), foreignBytes);
+    EXPECT_EQ(FileSize(held), 0u);
+    // Nothing fell back to the default card either.
+    EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 1"), 0u, "00");
+    EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, "on the bus");
+    DeleteFileA(foreign.c_str());
+    DeleteFileA(held.c_str());
+    RemoveDirectoryA(directory.c_str());
 }
 
 const win_test::Case kCases[] = {
@@ -197,8 +260,10 @@ const win_test::Case kCases[] = {
      FailingCodeBeyondTheListIsRefused},
     {"vexosim identity and place reach the library", IdentityAndPlaceReachTheLibrary},
     {"vexosim usage errors exit 2", UsageErrorsExitTwo},
-    {"VEXO_SIM_CARD names another file; a foreign file starts at power-on",
+    {"VEXO_SIM_CARD names another file; one of the card's own cut short starts at power-on",
      AnotherFileByEnvironment},
+    {"a card file that cannot be used is left alone, named with its reason",
+     UnusableCardFilesAreLeftAlone},
 };
 
 }  // namespace

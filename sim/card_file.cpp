@@ -1,0 +1,29 @@
+// The card file's layout and check. See card_file.h.
+#include "card_file.h"
+
+#include <cstring>
+
+namespace vexo::sim::card_file {
+
+Verdict Judge(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize) {
+    if (fileSize == 0) return Verdict::Blank;
+    if (headSize < sizeof kMagic || std::memcmp(head, kMagic, sizeof kMagic) != 0) {
+        return Verdict::Foreign;
+    }
+    if (headSize < sizeof(Layout) || fileSize < kSize) return Verdict::Blank;
+    Layout layout;
+    std::memcpy(&layout, head, sizeof layout);
+    const Header& h = layout.header;
+    const bool thisLayout =
+        h.version == kVersion && h.stateSize == sizeof(Layout) && h.fileSize == kSize;
+    return thisLayout && StateIsSound(layout.state) ? Verdict::Card : Verdict::Blank;
+}
+
+void CompleteHeader(Header& header) {
+    header.version = kVersion;
+    header.stateSize = sizeof(Layout);
+    header.fileSize = kSize;
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+}
+
+}  // namespace vexo::sim::card_file

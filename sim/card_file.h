@@ -1,0 +1,62 @@
+// The card file's layout and check: which files hold the simulated card, and where in them.
+//
+// What a file must hold to be taken for the simulated card, and where the card's state, its lock
+// and its memories lie in it. Plain C++, so that the check of a file read from disk runs (and is
+// fuzzed) on the host too.
+//
+// Layout, 64 KiB aligned so that each memory can be mapped as a view of its own with an
+// inaccessible page after it:
+//   0x00000  header (magic, version, sizes, the lock word), then the card's state
+//   0x10000  internal memory, 64 KiB
+//   0x20000  external memory, 16 MiB
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "board.h"
+
+namespace vexo::sim::card_file {
+
+constexpr char kMagic[8] = {'V', 'E', 'X', 'O', 'C', 'A', 'R', 'D'};
+constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kStateArea = 0x10000;
+constexpr std::uint32_t kIntMemOffset = kStateArea;
+constexpr std::uint32_t kExtMemOffset = kIntMemOffset + kIntMemSize;
+constexpr std::uint32_t kSize = kExtMemOffset + kExtMemSize;
+
+// The magic and the version stay where every layout of the file has had them.
+struct Header {
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t stateSize;  // sizeof(Layout): a different layout is another format
+    std::uint32_t fileSize;
+    // The process id of the process that holds the card's bus, 0 when none does. Taken and
+    // given back with interlocked operations by every process that maps the file.
+    std::int32_t lockOwner;
+};
+
+struct Layout {
+    Header header;
+    CardState state;
+};
+static_assert(sizeof(Layout) <= kStateArea, "the state fits before internal memory");
+static_assert(offsetof(Layout, header.lockOwner) % 4 == 0, "the lock word is aligned");
+
+enum class Verdict {
+    Foreign,  // not a card file: leave it as it is
+    Blank,    // empty, or a card file of another layout or with a state out of bounds: the card
+              // takes it over at power-on
+    Card,     // the card as the last program left it
+};
+
+// What to make of a file of `fileSize` bytes whose first `headSize` bytes are `head` (as many as
+// it has, up to sizeof(Layout)). A file that starts with the magic is the card's own; only a
+// complete header of this layout with a sound state is used as it is.
+Verdict Judge(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize);
+
+// The header of this layout, all but the lock word. Written last when a card is made, so that a
+// file cut short meanwhile is not taken for a card.
+void CompleteHeader(Header& header);
+
+}  // namespace vexo::sim::card_file
