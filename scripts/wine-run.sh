@@ -8,6 +8,8 @@
 # Where the kernel runs no 32-bit code, every 32-bit Wine process takes about a minute to start
 # under an emulated i386 user space, so Windows-side tests are few programs that each run many cases.
 set -euo pipefail
+# No step of this script fails without saying which (the program's own status is returned as is).
+trap 'echo "wine-run: line $LINENO failed with status $?: $BASH_COMMAND" >&2' ERR
 gui=0 keep=
 while [ $# -gt 0 ]; do
   case $1 in
@@ -90,13 +92,26 @@ printf '\n[Software\\\\Wine\\\\Drivers]\n"Graphics"="%s"\n' "$driver" >> "$prefi
 
 # Bring the desktop up now and ask it which driver it loaded: it records the driver, or why none
 # would load, in the volatile Video key. A wrong driver fails here with its reason instead of as
-# a window that cannot be created deep inside a test. reg.exe is a 64-bit program: wine64 starts
-# it natively, also where 32-bit code is emulated.
-video=$(/usr/lib/wine/wine64 reg query 'HKLM\System\CurrentControlSet\Control\Video' /s 2>&1 |
-        tr -d '\r' | sed -n 's/^ *\(GraphicsDriver\|DriverError\) *REG_SZ *//p' | tail -n 1)
+# a window that cannot be created deep inside a test. The desktop process may still be starting
+# when the first query runs, so a key that names nothing yet is asked again for a while. reg.exe
+# is a 64-bit program: wine64 starts it natively, also where 32-bit code is emulated.
+query_video_driver() {
+  query_status=0
+  video_key=$(/usr/lib/wine/wine64 reg query 'HKLM\System\CurrentControlSet\Control\Video' /s 2>&1) ||
+    query_status=$?
+  video=$(printf '%s\n' "$video_key" | tr -d '\r' |
+          sed -n 's/^ *\(GraphicsDriver\|DriverError\) *REG_SZ *//p' | tail -n 1)
+}
+query_video_driver
+for _ in $(seq 20); do
+  [ -z "$video" ] || break
+  sleep 0.5
+  query_video_driver
+done
 if [ "$video" != "$driver_module" ]; then
   echo "wine-run: Wine's desktop did not load the $driver display driver (it says: ${video:-nothing});" \
-       "every window of the program would fail" >&2
+       "every window of the program would fail. reg query ended with status $query_status:" >&2
+  printf '%s\n' "$video_key" | tr -d '\r' | sed 's/^/  /' >&2
   exit 1
 fi
 
@@ -106,10 +121,8 @@ fi
 # the runner repeats last, with the program's name.
 cd "$(dirname "$program")"
 wine "$program" "$@" <&0 2> >(tee "$errors" >&2) &
-set +e
-wait $!
-rc=$?
-set -e
+rc=0
+wait $! || rc=$?
 wineserver -w || true
 crash=$(grep -a -m 1 '^wine: Unhandled' "$errors" 2>/dev/null | sed 's/, starting debugger.*//; s/\r$//' || true)
 [ -n "$crash" ] && echo "wine-run: $(basename "$program") crashed (exit status $rc): ${crash#wine: }" >&2
