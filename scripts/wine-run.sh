@@ -93,7 +93,7 @@ printf '\n[Software\\\\Wine\\\\Drivers]\n"Graphics"="%s"\n' "$driver" >> "$prefi
 # Bring the desktop up now and ask it which driver it loaded: it records the driver, or why none
 # would load, in the volatile Video key. A wrong driver fails here with its reason instead of as
 # a window that cannot be created deep inside a test. The desktop process may still be starting
-# when the first query runs, so a key that names nothing yet is asked again for a while. reg.exe
+# when the first query runs, so a key that names nothing yet is asked again for 15 seconds. reg.exe
 # is a 64-bit program: wine64 starts it natively, also where 32-bit code is emulated.
 query_video_driver() {
   query_status=0
@@ -103,11 +103,13 @@ query_video_driver() {
           sed -n 's/^ *\(GraphicsDriver\|DriverError\) *REG_SZ *//p' | tail -n 1)
 }
 query_video_driver
-for _ in $(seq 20); do
-  [ -z "$video" ] || break
+queries=1 ask_until=$((SECONDS + 15))
+while [ -z "$video" ] && [ $SECONDS -lt $ask_until ]; do
   sleep 0.5
   query_video_driver
+  queries=$((queries + 1))
 done
+[ $queries -gt 1 ] && echo "wine-run: the desktop's driver key was asked $queries times" >&2
 if [ "$video" != "$driver_module" ]; then
   echo "wine-run: Wine's desktop did not load the $driver display driver (it says: ${video:-nothing});" \
        "every window of the program would fail. reg query ended with status $query_status:" >&2
