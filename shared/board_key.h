@@ -29,7 +29,5 @@ constexpr std::uint32_t kDefaults[kValueCount] = {0xE9000000u, 0xEA000000u, 0xC0
 // multiple of 256 ports below 0x10000.
 constexpr std::uint32_t kMemoryBaseMask = 0xFF000000u;
 constexpr std::uint32_t kIoBaseMask = 0x0000FF00u;
-constexpr std::uint32_t kMasks[kValueCount] = {kMemoryBaseMask, kMemoryBaseMask, kIoBaseMask,
-                                               kIoBaseMask};
 
 }  // namespace vexo::board_key

@@ -2,29 +2,8 @@
 #include "board.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <new>
-
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
-// The simulated card, bus and driver. See board.h for what each part models.
-#include <algorithm>
 #include <cstring>
 #include <iterator>
-
-#include "board.h"
 
 namespace vexo::sim {
 

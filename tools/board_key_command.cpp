@@ -1,5 +1,6 @@
 #include "board_key_command.h"
 
+#include <string>
 #include <vector>
 
 #include "address_field.h"
@@ -15,10 +16,10 @@ namespace board_key = vexo::board_key;
 namespace key_store = vexo::applet::key_store;
 namespace platform = vexo::platform;
 
-const KeyField kKeyFields[4] = {{"intmem", "internal memory", "BAR1"},
-                                {"extmem", "external memory", "BAR0"},
-                                {"io1", "I/O range 1", "BAR2"},
-                                {"io2", "I/O range 2", "BAR3"}};
+const KeyField kKeyFields[board_key::kValueCount] = {{"intmem", "internal memory", "BAR1"},
+                                                     {"extmem", "external memory", "BAR0"},
+                                                     {"io1", "I/O range 1", "BAR2"},
+                                                     {"io2", "I/O range 2", "BAR3"}};
 
 int KeyFieldNamed(const std::string& name) {
     for (int i = 0; i < board_key::kValueCount; ++i) {
@@ -38,7 +39,8 @@ bool ValueLargerThanAWord(platform::RegistryKey key, const char* name) {
     return platform::QueryValue(key, name, data.data(), kRoomForAnyValue);
 }
 
-const char* kKeyName = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\VexoLite";
+// The key as users name it in regedit.
+const std::string kKeyName = std::string("HKEY_LOCAL_MACHINE\\") + board_key::kPath;
 
 }  // namespace
 
@@ -78,7 +80,7 @@ const char* ReasonForCardBase(KeyValueState state) {
 }
 
 int ShowKey(std::FILE* out) {
-    std::fprintf(out, "board configuration key %s\n", kKeyName);
+    std::fprintf(out, "board configuration key %s\n", kKeyName.c_str());
     for (int i = 0; i < board_key::kValueCount; ++i) {
         const char* valueName = board_key::kValueNames[i];
         const KeyValueReading reading = ReadAsTheLibraryDoes(valueName);
@@ -103,7 +105,7 @@ bool OpenForWriting(std::FILE* err) {
     std::fprintf(err,
                  "vexotool: key: cannot create or open the board configuration key %s for "
                  "writing; nothing was written\n",
-                 kKeyName);
+                 kKeyName.c_str());
     return false;
 }
 
@@ -146,7 +148,7 @@ int ClearKey(std::FILE* out, std::FILE* err) {
     if (!key_store::OpenExisting(&missing)) {
         if (missing) return ShowKey(out);  // nothing to clear
         std::fprintf(err, "vexotool: key: cannot open the board configuration key %s for writing\n",
-                     kKeyName);
+                     kKeyName.c_str());
         return kExitFailed;
     }
     const char* failed = nullptr;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "board_key.h"
+
 namespace vexotool {
 
 // One value of the key: the name the `key` command takes, what info calls it, and the base
@@ -17,7 +19,7 @@ struct KeyField {
     const char* bar;   // "BAR1", ...
 };
 // In the key's value order (board_key::kValueNames).
-extern const KeyField kKeyFields[4];
+extern const KeyField kKeyFields[vexo::board_key::kValueCount];
 
 // The field `name` names; -1 when it names none.
 int KeyFieldNamed(const std::string& name);

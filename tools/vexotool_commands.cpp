@@ -136,10 +136,10 @@ int Info(Session& session) {
     std::fprintf(out, "  vendor id        0x%04X\n", static_cast<unsigned>(info.vendorId));
     std::fprintf(out, "  driver info      0x%08X\n", static_cast<unsigned>(info.driverInfo));
     std::fprintf(out, "  PCI config       0x%08X (first word of the driver's reply)\n", pciConfig);
-    // In the key's value order.
-    const std::uint32_t bases[4] = {info.intMemBase, info.extMemBase, info.io1Base, info.io2Base};
+    const std::uint32_t bases[vexo::board_key::kValueCount] = {info.intMemBase, info.extMemBase,
+                                                               info.io1Base, info.io2Base};
     std::fprintf(out, "  base addresses\n");
-    for (int field = 0; field < 4; ++field) {
+    for (int field = 0; field < vexo::board_key::kValueCount; ++field) {
         std::fprintf(out, "    %-15s  0x%08X  from %s\n", kKeyFields[field].what,
                      static_cast<unsigned>(bases[field]), BaseSource(field).c_str());
     }

@@ -5,9 +5,9 @@
 #
 # The installer is ANSI, so that it runs on Windows 95 and 98 (the kit's tests check its imports).
 # Debian's makensis builds Unicode ones unless the script says otherwise before anything else, so
-# CPack gets its own NSIS script template with that line first (vexo_ansi_nsis_template below). Setup and uninstaller leave the
-# board configuration key alone: it holds the user's base addresses, which survive an uninstall
-# and an installation over an older version.
+# CPack gets its own NSIS script template with that line first (vexo_ansi_nsis_template below).
+# Setup and uninstaller leave the board configuration key alone: it holds the user's base
+# addresses, which survive an uninstall and an installation over an older version.
 # The NSIS commands below hold quotes and backslashes: CPack is to take them as written.
 set(CPACK_VERBATIM_VARIABLES ON)
 find_program(VEXO_MAKENSIS makensis REQUIRED)  # Debian's nsis (scripts/install-deps.sh)

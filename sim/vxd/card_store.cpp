@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "host_program.h"
 #include "memory_regions.h"
 
 namespace vexo::sim::vxd {
@@ -49,15 +50,6 @@ std::string ToWindowsPath(const std::string& path) {
     std::string windows = "Z:" + path;
     std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
-}
-
-std::string EnvironmentValue(const char* name) {
-    const DWORD length = GetEnvironmentVariableA(name, nullptr, 0);
-    if (length == 0) return {};
-    std::string value(length, '\0');
-    const DWORD copied = GetEnvironmentVariableA(name, &value[0], length);
-    value.resize(copied < length ? copied : 0);
-    return value;
 }
 
 std::string ChosenPath() {

@@ -350,7 +350,7 @@ int SIM_CALL SimGetCardState(SimCardState* state) {
 }
 
 uint32_t SIM_CALL SimGetCardFile(char* path, uint32_t size) {
-    const BusGuard guard;
+    const ProcessGuard guard;  // the path is this process's own, set when the module loaded
     const std::string& file = vexo::sim::vxd::BusStore().path;
     if (path != nullptr && size != 0) {
         const std::size_t copied = std::min<std::size_t>(file.size(), size - 1);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "host_program.h"
+
 namespace vexo::sim::vxd {
 namespace {
 
@@ -39,13 +41,6 @@ bool OwnerRuns(LONG owner) {
     const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     CloseHandle(process);
     return runs;
-}
-
-void SayOnStandardError(const std::string& text) {
-    const std::string line = "vexolite.vxd: " + text + "\r\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-              &written, nullptr);
 }
 
 void TraceWindows() {
@@ -106,7 +101,7 @@ bool OpenBus() {
     self = static_cast<LONG>(GetCurrentProcessId());
     if (!OpenCardStore(&store)) return false;
     if (!store.problem.empty()) {
-        SayOnStandardError(store.problem + "; this program's card is not kept");
+        TellTheProgram(store.problem + "; this program's card is not kept");
     }
     cardLock = reinterpret_cast<volatile LONG*>(&store.header->lockOwner);
     board = new Board(*store.state, store.intMem, store.extMem);

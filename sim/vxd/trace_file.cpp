@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "host_program.h"
+
 namespace vexo::sim::vxd {
 
 namespace {
@@ -35,31 +37,6 @@ const char* ValueFormat(int width) {
     return width == 8 ? "0x%02" PRIX32 : width == 16 ? "0x%04" PRIX32 : "0x%08" PRIX32;
 }
 
-// One line on the program's standard error, through its handle: the module shares no C runtime
-// state with the program, and a program without one (a GUI program) is not told.
-void TellTheProgram(const std::string& text) {
-    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
-    const std::string line = "vexolite.vxd: " + text + "\r\n";
-    DWORD written = 0;
-    WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
-// The system's words for `error`, without the final period.
-std::string Reason(DWORD error) {
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
-        return "no space left on the disk";
-    }
-    char text[256] = {};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        return "system error " + std::to_string(error);
-    }
-    std::string reason = text;
-    while (!reason.empty() && std::strchr(" .\r\n", reason.back()) != nullptr) reason.pop_back();
-    return reason;
-}
-
 std::string CannotWrite(const std::string& path, const std::string& reason) {
     return "cannot write the bus trace to '" + path + "': " + reason;
 }
@@ -67,10 +44,7 @@ std::string CannotWrite(const std::string& path, const std::string& reason) {
 }  // namespace
 
 bool TraceFile::OpenFromEnvironment() {
-    const DWORD size = GetEnvironmentVariableA(kTraceVariable, nullptr, 0);
-    if (size <= 1) return false;
-    std::string path(size, '\0');
-    path.resize(GetEnvironmentVariableA(kTraceVariable, &path[0], size));
+    const std::string path = EnvironmentValue(kTraceVariable);
     if (path.empty()) return false;
     if (path.size() >= MAX_PATH) {
         TellTheProgram(CannotWrite(path, "the name is " + std::to_string(path.size()) +
@@ -82,7 +56,8 @@ bool TraceFile::OpenFromEnvironment() {
     file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!IsOpen()) {
-        TellTheProgram(CannotWrite(path, Reason(GetLastError())) + "; this program runs untraced");
+        TellTheProgram(CannotWrite(path, SystemReason(GetLastError())) +
+                       "; this program runs untraced");
         return false;
     }
     path_ = path;
@@ -193,7 +168,7 @@ void TraceFile::Flush() {
 
 // The lines so far stay in the file; no more follow, and the program goes on.
 void TraceFile::StopAfterWriteError(DWORD error) {
-    TellTheProgram(CannotWrite(path_, Reason(error)) + "; tracing stopped after " +
+    TellTheProgram(CannotWrite(path_, SystemReason(error)) + "; tracing stopped after " +
                    std::to_string(sequence_) + " events");
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;

@@ -7,7 +7,7 @@
 //
 // Window accesses are plain loads and stores of process memory by the library. With the file on,
 // the module makes the windows inaccessible views of the memories so that it sees and traces each
-// of them too (driver_module.cpp); when it cannot, the file's first line says they are not traced.
+// of them too (emulated_bus.h); when it cannot, the file's first line says they are not traced.
 //
 // The trace never stops the program: a file that cannot be made, or a write that fails, is one
 // line on the program's standard error, and the program goes on untraced.

@@ -12,6 +12,7 @@
 #include "accessor_calls.h"
 #include "emulated_bus.h"
 #include "emulated_instructions.h"
+#include "host_program.h"
 #include "memory_regions.h"
 
 namespace vexo::sim::vxd {
@@ -277,19 +278,12 @@ LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Whether the environment variable `name` holds the one character `setting`.
-bool EnvironmentSays(const char* name, char setting) {
-    char value[8] = {};
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length == 1 && value[0] == setting;
-}
-
 }  // namespace
 
 bool InstallTrapHandler() {
     // VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
-    trapBatching = !EnvironmentSays("VEXO_SIM_TRAP_BATCHING", '0');
-    decodeFaultAddresses = EnvironmentSays("VEXO_SIM_DECODE_FAULTS", '1');
+    trapBatching = EnvironmentValue("VEXO_SIM_TRAP_BATCHING") != "0";
+    decodeFaultAddresses = EnvironmentValue("VEXO_SIM_DECODE_FAULTS") == "1";
     handler = AddVectoredExceptionHandler(1, HandleCpuException);
     return handler != nullptr;
 }
