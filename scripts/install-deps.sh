@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Run as root.
 # Safe to run again: packages already present are left as they are. Ends with one line saying how
-# this machine runs 32-bit code.
+# this machine runs 32-bit code. With --with-qemu it also brings a current qemu-i386 where the
+# machine runs 32-bit code natively, for scripts/emulated-i386.sh; nothing is registered then.
 set -euo pipefail
+with_qemu=
+[ "${1:-}" = --with-qemu ] && with_qemu=1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/i386-code.sh"
 
@@ -73,6 +76,10 @@ enable_i386_execution() {
     mount -t binfmt_misc binfmt_misc "$binfmt_dir" 2>/dev/null || true
   fi
   if i386_runs_natively; then
+    if [ -n "$with_qemu" ] && ! qemu_is_current; then
+      need_root "installing qemu-i386"
+      install_current_qemu
+    fi
     echo "install-deps: 32-bit code runs natively"
     return 0
   fi
