@@ -50,6 +50,15 @@ bool InWindow(std::uint32_t address, std::uint32_t bytes, std::uint32_t base, st
     return first >= base && end <= std::uint64_t{base} + size;
 }
 
+// What a write to each of the card's BAR0-BAR3 can change. As on any PCI card, the flag bits
+// (I/O space; memory type and prefetchable) are wired, and so are the address bits below the
+// size of the range: writing all ones reads back the size mask with the flags.
+constexpr std::uint32_t kBarFlagBits[4] = {
+    kDefaultBars[0] & ~pci::kMemoryBarAddressMask, kDefaultBars[1] & ~pci::kMemoryBarAddressMask,
+    kDefaultBars[2] & ~pci::kIoBarAddressMask, kDefaultBars[3] & ~pci::kIoBarAddressMask};
+constexpr std::uint32_t kBarWritableBits[4] = {~(kExtMemSize - 1), ~(kIntMemSize - 1),
+                                               ~(kIoRangeSize - 1), ~(kIoRangeSize - 1)};
+
 bool IsCard(const PciFunction& f) {
     return f.isCard != 0;
 }
@@ -72,7 +81,9 @@ void PciFunction::ConfigWrite(std::uint32_t reg, std::uint32_t value) {
     if (reg == 0x04) {
         commandStatus = value;
     } else if (reg >= 0x10 && reg <= 0x24) {
-        bars[(reg - 0x10) / 4] = value;
+        const std::uint32_t bar = (reg - 0x10) / 4;
+        const bool wired = isCard && bar < 4;
+        bars[bar] = wired ? (value & kBarWritableBits[bar]) | kBarFlagBits[bar] : value;
     } else {
         plainRegisters[reg / 4] = value;
     }

@@ -77,7 +77,8 @@ constexpr std::uint32_t kDefaultBars[4] = {0xE8000008u, 0xE9800000u, 0x0000D001u
 constexpr std::uint32_t kIoRangeSize = 256;
 
 // One function in configuration space. Register 0 is read-only; register 4 holds command
-// (low half) and status (high half); BAR0-BAR5 (0x10-0x24) hold whatever was last written.
+// (low half) and status (high half); BAR0-BAR5 (0x10-0x24) hold whatever was last written, but
+// for the card's own BAR0-BAR3, which keep their wired bits.
 struct PciFunction {
     std::uint8_t bus = 0, device = 0, function = 1;
     std::uint8_t isCard = 1;     // answers the card's I/O ranges when decoding is on

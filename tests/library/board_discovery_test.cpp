@@ -111,8 +111,8 @@ TEST_P(RequestFailureTest, StopsAtTheFailingCodeAndLeavesEarlierChanges) {
     EXPECT_EQ(pastConfiguration ? 1u : 0u, CountOf(Op::RegistryOpen));
     const sim::PciFunction& card = machine.Card();
     EXPECT_EQ(pastConfiguration ? 3u : 0u, card.commandStatus);
-    EXPECT_EQ(pastConfiguration ? 0xEA000000u : sim::kDefaultBars[0], card.bars[0]);
-    EXPECT_EQ(pastConfiguration ? 0x0000C400u : sim::kDefaultBars[3], card.bars[3]);
+    EXPECT_EQ(pastConfiguration ? 0xEA000008u : sim::kDefaultBars[0], card.bars[0]);
+    EXPECT_EQ(pastConfiguration ? 0x0000C401u : sim::kDefaultBars[3], card.bars[3]);
     EXPECT_EQ(failing == 6 || failing == 7, board.driver.basesKnown);
     // The set-up registers are written only after every request has succeeded.
     EXPECT_EQ(0u, card.IoRegister(0, 0xC4));
@@ -273,9 +273,14 @@ TEST_P(KeyTest, ProgramsOrTakesEachBaseAndReportsIt) {
     EXPECT_EQ(bases, BaseAddressRecordSent());
     const std::vector<std::uint32_t> info = DeviceInfoWords();
     EXPECT_EQ(bases, std::vector<std::uint32_t>(info.begin() + 3, info.end()));
+    // A programmed register holds the base within the range's size, with the card's wired
+    // flag bits (16 MiB prefetchable, 64 KiB, 256 ports, 256 ports).
+    constexpr std::uint32_t kAddressBits[4] = {0xFF000000, 0xFFFF0000, 0xFFFFFF00, 0xFFFFFF00};
+    constexpr std::uint32_t kFlagBits[4] = {0x8, 0x0, 0x1, 0x1};
     for (int base = 0; base < 4; ++base) {
         const int bar = base == 0 ? 1 : base == 1 ? 0 : base;
-        EXPECT_EQ(c.programmed[base] ? c.bases[base] : c.bars[bar], machine.Card().bars[bar])
+        const std::uint32_t held = (c.bases[base] & kAddressBits[bar]) | kFlagBits[bar];
+        EXPECT_EQ(c.programmed[base] ? held : c.bars[bar], machine.Card().bars[bar])
             << "BAR" << bar;
     }
 }

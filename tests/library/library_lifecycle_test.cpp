@@ -96,7 +96,7 @@ TEST_F(LibraryTest, CloseOnlyClosesTheHandleAndLeavesTheCardConfigured) {
     EXPECT_EQ(1u, board.trace[0].value);
     EXPECT_EQ(0, machine.driverHandles.open);
     EXPECT_EQ(3u, machine.Card().commandStatus);
-    EXPECT_EQ(0xEA000000u, machine.Card().bars[0]);
+    EXPECT_EQ(0xEA000008u, machine.Card().bars[0]);
     EXPECT_EQ(0x0000000Eu, machine.Card().IoRegister(0, 0xC4));
     EXPECT_EQ(0, cVexoClose());
     EXPECT_EQ(1u, board.trace.size());
@@ -117,10 +117,10 @@ TEST_F(LibraryTest, OpenCloseOpenRunsDiscoveryAgainAndReadsTheKeyAfresh) {
     const std::vector<std::uint32_t> info = DeviceInfoWords();
     EXPECT_EQ((std::vector<std::uint32_t>{0xE9000000, 0xEA000000, 0xC000, 0xC400}),
               std::vector<std::uint32_t>(info.begin() + 3, info.end()));
-    EXPECT_EQ(0xEA000000u, machine.Card().bars[0]);
+    EXPECT_EQ(0xEA000008u, machine.Card().bars[0]);
     EXPECT_EQ(0xE9000000u, machine.Card().bars[1]);
-    EXPECT_EQ(0x0000C000u, machine.Card().bars[2]);
-    EXPECT_EQ(0x0000C400u, machine.Card().bars[3]);
+    EXPECT_EQ(0x0000C001u, machine.Card().bars[2]);
+    EXPECT_EQ(0x0000C401u, machine.Card().bars[3]);
 }
 
 // The record is an interface with applications: seven little-endian words, 28 bytes, nothing

@@ -54,7 +54,7 @@ TEST(SimPciConfig, OnlyDoubleWordAccessesReachConfigSpace) {
     EXPECT_EQ(pf::PortRead32(0xCFC), kCardId);
 }
 
-TEST(SimPciConfig, RegistersHoldWhatIsWrittenExceptIdentity) {
+TEST(SimPciConfig, RegistersHoldWhatIsWrittenExceptIdentityAndWiredBarBits) {
     ScopedBoard machine;
     const std::uint8_t b = machine.bus, d = machine.device;
     EXPECT_EQ(ConfigRead(b, d, 1, 0x10), 0xE8000008u);  // power-on BARs carry their flag bits
@@ -68,11 +68,23 @@ TEST(SimPciConfig, RegistersHoldWhatIsWrittenExceptIdentity) {
     ConfigWrite(b, d, 1, 0x3C, 0x0000010Bu);
     EXPECT_EQ(ConfigRead(b, d, 1, 0x00), kCardId);
     EXPECT_EQ(ConfigRead(b, d, 1, 0x04), 3u);
-    EXPECT_EQ(machine.Card().bars[0], 0xEA000000u);
-    EXPECT_EQ(machine.Card().bars[1], 0xE9000000u);
-    EXPECT_EQ(machine.Card().IoBase(0), 0xC000u);
-    EXPECT_EQ(machine.Card().IoBase(1), 0xC400u);
+    // The flag bits are wired: BAR0 stays prefetchable, BAR2/BAR3 stay I/O.
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x10), 0xEA000008u);
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x14), 0xE9000000u);
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x18), 0x0000C001u);
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x1C), 0x0000C401u);
     EXPECT_EQ(ConfigRead(b, d, 1, 0x3C), 0x0000010Bu);
+    // Sizing: all ones reads back each range's size mask with its flags; a base below the
+    // range's size is rounded down to it.
+    const std::uint32_t sizeMasks[4] = {0xFF000008u, 0xFFFF0000u, 0xFFFFFF01u, 0xFFFFFF01u};
+    for (std::uint32_t bar = 0; bar < 4; ++bar) {
+        ConfigWrite(b, d, 1, 0x10 + 4 * bar, 0xFFFFFFFFu);
+        EXPECT_EQ(ConfigRead(b, d, 1, 0x10 + 4 * bar), sizeMasks[bar]) << "BAR" << bar;
+    }
+    ConfigWrite(b, d, 1, 0x18, 0x0000C0FEu);
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x18), 0x0000C001u);
+    ConfigWrite(b, d, 1, 0x20, 0x12345678u);  // BAR4 is no range of the card's: plain storage
+    EXPECT_EQ(ConfigRead(b, d, 1, 0x20), 0x12345678u);
     // A write to an absent function vanishes.
     ConfigWrite(0, 0, 1, 0x10, 0x12345678u);
     EXPECT_EQ(ConfigRead(0, 0, 1, 0x10), 0xFFFFFFFFu);

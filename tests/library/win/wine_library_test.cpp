@@ -251,10 +251,10 @@ void OpensWithTheBasesFromTheKey() {
     std::uint32_t command = 0;
     SimGetCommand(kBus, kDevice, 1, &command);
     EXPECT_EQ(3, command);
-    EXPECT_EQ(0xEA000000u, Bar(0));
+    EXPECT_EQ(0xEA000008u, Bar(0));
     EXPECT_EQ(0xE9000000u, Bar(1));
-    EXPECT_EQ(0xC000, Bar(2));
-    EXPECT_EQ(0xC400, Bar(3));
+    EXPECT_EQ(0xC001, Bar(2));
+    EXPECT_EQ(0xC401, Bar(3));
     SimBaseRecord record = {};
     EXPECT_EQ(1, SimGetLastBaseRecord(&record));
     EXPECT_EQ(0xE9000000u, record.intMemBase);
@@ -331,7 +331,7 @@ void AFailedOpenCleansUp() {
     EXPECT_EQ(0, Call(kOpen));
     EXPECT_TRUE(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
     EXPECT_EQ(-1, Call(kGetINTA));
-    EXPECT_EQ(0xEA000000u, Bar(0));
+    EXPECT_EQ(0xEA000008u, Bar(0));
     EXPECT_EQ(0, IoRegister(0, 0xC4));
     SimSetFailingCode(7, 0);
 

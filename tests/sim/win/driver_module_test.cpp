@@ -116,7 +116,7 @@ void TrappedConfigCyclesReadTheCard() {
     Out32(0xCFC, 0xEA000000u);
     std::uint32_t bar0 = 0;
     SimGetBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 0, &bar0);
-    EXPECT_EQ(bar0, 0xEA000000u);
+    EXPECT_EQ(bar0, 0xEA000008u);  // the prefetchable bit is the card's
     Out32(0xCF8, kCardConfigAddress & ~(1u << 8));  // function 0: absent
     EXPECT_EQ(In32(0xCFC), 0xFFFFFFFFu);
 
