@@ -321,6 +321,36 @@ void SilentUninstallLeavesNothingButTheKey() {
     ExpectUserValuesKept();
 }
 
+// A program holds the kit's DLL while the kit is uninstalled: the DLL goes at the restart, and
+// the uninstaller's exit code says so. It runs in its folder, as a script that wants that code
+// runs it (started plainly, it hands over to a copy of itself and ends at once), and so cannot
+// delete itself: the script does, as documented.
+void AnUninstallWhileTheDllIsInUseEndsAtTheRestart() {
+    ASSERT_EQ(Run(InstallCommand()), 0);
+    const std::string dll = std::string(kInstallDir) + "\\bin\\VexoDLL.dll";
+    const std::string uninstaller = std::string(kInstallDir) + "\\Uninstall.exe";
+    HMODULE inUse = LoadLibraryA(dll.c_str());
+    ASSERT_TRUE(inUse != nullptr) << dll;
+    EXPECT_EQ(Run("\"" + uninstaller + "\" /S _?=" + kInstallDir), 3010)
+        << "ERROR_SUCCESS_REBOOT_REQUIRED";
+    std::vector<std::string> left = FilesBelow(kInstallDir);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_TRUE(left.size() == 2 && left[0] == "Uninstall.exe" && left[1] == "bin\\VexoDLL.dll")
+        << "left: " << (left.empty() ? "" : left[0]) << (left.size() > 1 ? ", " + left[1] : "");
+    EXPECT_FALSE(Exists(SystemFolder() + "\\VEXOLITE.CPL"));
+    EXPECT_EQ(StartMenuFolder(), "");
+    EXPECT_EQ(UninstallEntry("DisplayName"), "(no entry)");
+
+    EXPECT_TRUE(DeleteFileA(uninstaller.c_str())) << uninstaller;
+    FreeLibrary(inUse);
+    // Wine's restart of the prefix carries out what waits for it, as Windows does when it starts.
+    EXPECT_EQ(Run("wineboot.exe -r"), 0);
+    EXPECT_FALSE(Exists(dll)) << dll;
+    EXPECT_FALSE(Exists(kInstallDir)) << kInstallDir;
+    ExpectUserValuesKept();
+}
+
 const win_test::Case kCases[] = {
     {"silent install puts the kit, the applet and the entries in place", SilentInstall},
     {"the Control Panel opens the applet from the system folder", ControlPanelOpensTheApplet},
@@ -335,6 +365,8 @@ const win_test::Case kCases[] = {
      AnUninstallerInAnotherFolderLeavesTheRegisteredInstall},
     {"silent uninstall leaves no file of the kit and keeps the key",
      SilentUninstallLeavesNothingButTheKey},
+    {"an uninstall while a program holds the kit's DLL asks for a restart, which removes it",
+     AnUninstallWhileTheDllIsInUseEndsAtTheRestart},
 };
 
 }  // namespace
