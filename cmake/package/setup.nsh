@@ -20,7 +20,7 @@
 ; --- setup ---------------------------------------------------------------------------------
 
 ; The folder page says how long a folder may be, and its Next button stays off for a longer one.
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install $(^NameDA) in the following folder. To install in a different folder, click Browse and select another folder. The folder's path can have at most ${VEXO_MAX_FOLDER_LENGTH} characters. $_CLICK"
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install $(^NameDA) in the following folder, whose path may have up to ${VEXO_MAX_FOLDER_LENGTH} characters. To choose another, click Browse. $_CLICK"
 
 Function .onVerifyInstDir
   Push $R9
