@@ -41,8 +41,12 @@ set(CPACK_VEXO_SETUP_FILE_NAME ${VEXO_KIT_SETUP_NAME})
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   CopyFiles /SILENT "$INSTDIR\bin\VEXOLITE.CPL" "$SYSDIR"
 ]=])
+# Only the uninstaller of the registered install removes what every copy of the kit shares
+# (setup.nsh).
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
-  Delete /REBOOTOK "$SYSDIR\VEXOLITE.CPL"
+  Call un.VexoFindRegisteredInstall
+  StrCmp $VexoRegisteredInstall 1 0 +2
+    Delete /REBOOTOK "$SYSDIR\VEXOLITE.CPL"
 ]=])
 # Windows 9x has no program for .md files: the reference opens in WordPad, which also reads its
 # Unix line ends. The README is the kit's plain-text one.
@@ -58,11 +62,18 @@ set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
 string(APPEND CPACK_NSIS_DELETE_ICONS_EXTRA
        "  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"\n")
 
+# What setup does about an earlier install, the install folder and files in use (setup.nsh),
+# with the kit's file list taken from CPack's staging folder (setup-files.cmake).
+set(CPACK_VEXO_SETUP_NSH ${CMAKE_CURRENT_LIST_DIR}/setup.nsh)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/setup-files.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/setup-template.cmake)
+
 # CMake's template with "Unicode false" after its first line (a comment), found by CPack before
 # its own.
 function(vexo_ansi_nsis_template)
   set(folder ${CMAKE_BINARY_DIR}/cpack-templates)
   file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in template)
+  vexo_setup_template_edits(template)
   string(FIND "${template}" "\n" firstLineEnd)
   if(firstLineEnd LESS 0)
     message(FATAL_ERROR "CMake's NSIS template is not what the kit expects")

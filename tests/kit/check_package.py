@@ -80,14 +80,16 @@ def export_problems(kit, name, expected):
 
 
 def text_problems(kit, name, version):
-    """The license and the changelog: MIT, and this version the newest entry."""
+    """The license and the changelog: MIT, and this version the newest release (above it, changes
+    not yet released may gather under [Unreleased])."""
     problems = []
     license_text = kit.read(f"{name}/LICENSE").decode()
     if not license_text.startswith("MIT License") or "the VexoLite kit authors" not in license_text:
         problems.append("LICENSE is not the MIT license of the VexoLite kit authors")
     entries = re.findall(r"^## \[([^\]]+)\]", kit.read(f"{name}/CHANGELOG.md").decode(), re.M)
+    entries = [entry for entry in entries if entry != "Unreleased"]
     if not entries or entries[0] != version:
-        problems.append(f"CHANGELOG.md's newest entry is {entries[:1]}, not [{version}]")
+        problems.append(f"CHANGELOG.md's newest release is {entries[:1]}, not [{version}]")
     return problems
 
 
