@@ -11,12 +11,13 @@
 #     README.txt                  what is where
 #     README.md                   the kit's front page (cmake/package/README.md)
 #     LICENSE, CHANGELOG.md
-#     bin/                        VexoDLL.dll, VEXOLITE.CPL, vexotool.exe
+#     bin/                        VexoDLL.dll, VexoVB.dll (for Visual Basic 6), VEXOLITE.CPL,
+#                                 vexotool.exe
 #     include/VexoDLL.h
 #     lib/                        libVexoDLL.dll.a (MinGW), VexoDLL.lib (Visual C++), VexoDLL.def,
 #                                 README.txt
 #     examples/                   vexo_example.c, quick_start.c, README.txt (how to build them)
-#     bindings/                   python/, csharp/, pascal/: declarations and an example each,
+#     bindings/                   python/, csharp/, pascal/, vb6/: declarations and an example each,
 #                                 README.txt
 #     docs/                       the reference
 #     sim/                        vexolite.vxd, vexosim.exe, vexolite_sim.h, libvexolite.vxd.a,
@@ -33,6 +34,7 @@ set(VEXO_KIT_SETUP ${CMAKE_BINARY_DIR}/package/${VEXO_KIT_SETUP_NAME}.exe)
 
 install(TARGETS VexoDLL RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS vexotool RUNTIME DESTINATION bin)
+install(TARGETS VexoVB RUNTIME DESTINATION bin)
 # The applet's import library is of no use to anybody: only the file itself.
 install(FILES $<TARGET_FILE:vexolite_cpl> DESTINATION bin)
 install(TARGETS vexolite_vxd RUNTIME DESTINATION sim ARCHIVE DESTINATION sim)
@@ -47,6 +49,7 @@ install(DIRECTORY docs/ DESTINATION docs
 install(FILES bindings/python/vexo.py bindings/python/example.py DESTINATION bindings/python)
 install(FILES bindings/csharp/Vexo.cs bindings/csharp/Example.cs DESTINATION bindings/csharp)
 install(FILES bindings/pascal/vexo.pas bindings/pascal/example.pas DESTINATION bindings/pascal)
+install(FILES bindings/vb6/Vexo.bas bindings/vb6/Example.bas DESTINATION bindings/vb6)
 install(FILES sim/vxd/vexolite_sim.h sim/vexolite-wine.reg sim/board-key.reg DESTINATION sim)
 install(FILES LICENSE CHANGELOG.md DESTINATION .)
 

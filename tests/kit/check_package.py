@@ -22,6 +22,7 @@ REQUIRED = [
     "bin/VexoDLL.dll",
     "bin/VEXOLITE.CPL",
     "bin/vexotool.exe",
+    "bin/VexoVB.dll",
     "include/VexoDLL.h",
     "lib/libVexoDLL.dll.a",
     "lib/VexoDLL.def",
@@ -37,6 +38,8 @@ REQUIRED = [
     "bindings/csharp/Example.cs",
     "bindings/pascal/vexo.pas",
     "bindings/pascal/example.pas",
+    "bindings/vb6/Vexo.bas",
+    "bindings/vb6/Example.bas",
     "docs/reference.md",
     "docs/bindings.md",
     "docs/vexotool.md",
@@ -50,8 +53,8 @@ REQUIRED = [
     "sim/vexolite-wine.reg",
     "sim/board-key.reg",
 ]
-BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd",
-            "sim/vexosim.exe"]
+BINARIES = ["bin/VexoDLL.dll", "bin/VexoVB.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe",
+            "sim/vexolite.vxd", "sim/vexosim.exe"]
 VERSION_KEYS = ("FileVersion", "ProductVersion")
 
 
