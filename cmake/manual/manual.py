@@ -122,11 +122,22 @@ def index(pages):
     return ascii_only("".join(lines))
 
 
+# The viewer's window: three panes, with the contents, index and search tabs, the title following
+# the page, the contents following the page shown (HHWIN_PROP_TRI_PANE, TAB_SEARCH, AUTO_SYNC,
+# CHANGE_TITLE), the buttons Hide, Back, Forward, Home, Print and Options, a contents pane 240
+# pixels wide, open, and a window of 800 by 600 pixels.
+WINDOW_STYLE, WINDOW_BUTTONS = 0x2520, 0x304E
+
+
 def project(chm_name, title, pages, files):
+    first = pages[0].name
     return (f"[OPTIONS]\nCompatibility=1.1 or later\nCompiled file={chm_name}\n"
-            "Contents file=contents.hhc\nIndex file=index.hhk\n"
-            f"Default topic={pages[0].name}\nDisplay compile progress=No\n"
+            "Contents file=contents.hhc\nIndex file=index.hhk\nDefault Window=main\n"
+            f"Default topic={first}\nDisplay compile progress=No\n"
             f"Full-text search=Yes\nLanguage=0x409 English (United States)\nTitle={title}\n\n"
+            "[WINDOWS]\n"
+            f'main="{title}","contents.hhc","index.hhk","{first}","{first}",,,,,'
+            f"0x{WINDOW_STYLE:X},240,0x{WINDOW_BUTTONS:X},[40,30,840,630],,,,0,,,0\n\n"
             "[FILES]\n" + "".join(f + "\n" for f in files))
 
 
