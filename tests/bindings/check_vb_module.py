@@ -8,7 +8,10 @@
 - each Const named like one of the header's #defines has its value, read as VB6 reads the
   literal (&H8000 without & is the Integer -32768).
 
-Usage: check_vb_module.py Vexo.bas VexoVB.dll VexoVB.map VexoDLL.h
+- the example calls only functions and uses only constants the module declares (VB6, with
+  Option Explicit, would refuse to compile it).
+
+Usage: check_vb_module.py Vexo.bas VexoVB.dll VexoVB.map VexoDLL.h Example.bas
 """
 import re
 import sys
@@ -141,14 +144,24 @@ def constant_problems(module, header):
     return problems
 
 
+def example_problems(example, module):
+    declared = set(re.findall(r"^Public (?:Declare Function|Const|Function|Type) (\w+)", module,
+                              re.M))
+    code = re.sub(r"'.*", "", re.sub(r'"[^"\n]*"', '""', example))  # no strings, no comments
+    used = set(re.findall(r"\b((?:cVexo|Vexo|VEXO_)\w+)", code))
+    return [f"the example uses {name}, which Vexo.bas does not declare"
+            for name in sorted(used - declared)]
+
+
 def main():
-    module_path, dll_path, map_path, header_path = sys.argv[1:5]
+    module_path, dll_path, map_path, header_path, example_path = sys.argv[1:6]
     module = joined_lines(open(module_path, newline="").read())
     header = open(header_path).read()
     image = pe_checks.open_image(dll_path)
     problems = declare_problems(module, image, open(map_path).read(), header)
     problems += type_problems(module, header)
     problems += constant_problems(module, header)
+    problems += example_problems(open(example_path).read(), module)
     for problem in problems:
         print(problem)
     print(f"{len(DECLARE.findall(module))} Declares checked against VexoVB.dll: "
