@@ -146,14 +146,14 @@ def write_crlf(path, text):
 
 
 def main():
-    out, chm_name, title, style, cmark, chmcmd, *specs = sys.argv[1:]
+    out, chm_name, title, style, cmark, chmcmd, *page_arguments = sys.argv[1:]
     out = pathlib.Path(out)
     if out.exists():
         shutil.rmtree(out)
     (out / "images").mkdir(parents=True)
     pages = []
-    for spec in specs:
-        source, name = spec.rsplit("=", 1)
+    for argument in page_arguments:
+        source, name = argument.rsplit("=", 1)
         pages.append(Page(source, name))
     by_source = {p.source.resolve(): p for p in pages}
     for page in pages:
