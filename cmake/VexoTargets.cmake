@@ -34,3 +34,22 @@ function(vexo_place_driver_module target)
             $<TARGET_FILE_DIR:${target}>/vexolite.vxd
     VERBATIM)
 endfunction()
+
+# vexo_export_list(<output file>)
+# The library's export list as lib/VexoDLL.def states it, one line
+# VEXO_EXPORT(ordinal, name, name without "cVexo") per export, for C++ code to include. Whatever
+# must follow the library's exports (tests, VexoVB.dll) is made from this one list.
+function(vexo_export_list output)
+  set(def_file ${PROJECT_SOURCE_DIR}/lib/VexoDLL.def)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
+  file(STRINGS ${def_file} def_exports REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]+@[0-9]+")
+  set(export_lines "")
+  foreach(line IN LISTS def_exports)
+    string(REGEX MATCH "([A-Za-z_][A-Za-z0-9_]*)[ \t]+@([0-9]+)" match "${line}")
+    set(name ${CMAKE_MATCH_1})
+    set(ordinal ${CMAKE_MATCH_2})
+    string(REGEX REPLACE "^cVexo" "" short_name "${name}")
+    string(APPEND export_lines "VEXO_EXPORT(${ordinal}, ${name}, ${short_name})\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${output} CONTENT "${export_lines}")
+endfunction()

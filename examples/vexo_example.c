@@ -6,10 +6,13 @@
  * card. Plain C; it needs only VexoDLL.h and the import library:
  *
  *   i686-w64-mingw32-gcc -I../include vexo_example.c -L../lib -lVexoDLL -o vexo_example.exe
- *   cl /I..\include vexo_example.c ..\lib\VexoDLL.lib
+ *   cl /I..\include vexo_example.c ..\lib\VexoDLL.lib /link /SUBSYSTEM:CONSOLE,4.00
  *
  * The I/O registers used here, ports 0x20-0x27 of I/O range 1, read back what is written on the
- * simulated card. On a real card, point IO_SCRATCH at registers that are free to use.
+ * simulated card, which models every I/O register as plain storage. On a real card, point
+ * IO_SCRATCH at registers that the card maker's documentation gives you to use: the kit knows only
+ * the registers the library itself writes and reads, listed under "The card's registers" in
+ * docs/reference.md, and this example stays clear of them.
  */
 #include <stdio.h>
 #include <string.h>

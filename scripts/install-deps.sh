@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine
-  zip unzip python3 python3-pefile nsis
+  zip unzip python3 python3-pefile nsis cmark-gfm fp-utils
   mono-mcs mono-runtime fp-compiler
 )
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")

@@ -1,8 +1,13 @@
 """Opens the card, shows what it reports, and writes and reads back a pattern in the first
 block of internal memory and in the first words of external memory.
 
-    python example.py        (a 32-bit Python, with VexoDLL.dll beside vexo.py or this file;
-                              on Linux, a 32-bit Windows Python under Wine)
+    python example.py                          (on Windows: a 32-bit Python 3, with VexoDLL.dll
+                                                beside vexo.py or this file)
+    wine C:/path/to/python.exe example.py      (on Linux: a 32-bit Windows Python 3 under Wine,
+                                                with the simulated card)
+
+Python 3 runs on Windows XP and later, not on Windows 95, 98 or Me: the last Python for those is
+2.5, which cannot import vexo.py. docs/bindings.md says what to do there.
 """
 import array
 import os
@@ -37,7 +42,8 @@ def main():
 ON_LINUX = """VexoDLL.dll is a 32-bit Windows DLL and the kit has no library for Linux. On Linux, run
 this example under Wine with a 32-bit Windows Python: set up Wine and the simulated card as
 docs/without-a-card.md says, copy VexoDLL.dll (bin/) beside vexo.py and sim/vexolite.vxd into
-the prefix's system folder, then run 'wine python example.py'. docs/bindings.md has the details."""
+the prefix's system folder, then run 'wine C:/path/to/python.exe example.py' with the path of
+that Python's python.exe. docs/bindings.md has the details."""
 
 
 if __name__ == "__main__":

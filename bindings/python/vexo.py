@@ -10,6 +10,7 @@
 Every transfer takes a board address and moves elements of 1, 2 or 4 bytes (``width``) in the
 machine's byte order. A call the library reports as failed raises VexoError.
 
+The module needs Python 3, which runs on Windows XP and later, not on Windows 95, 98 or Me.
 The library is a 32-bit Windows DLL: on Windows the Python that loads it must be a 32-bit one.
 It is found, in this order, at the path in the environment variable VEXO_LIBRARY, beside this
 module, then by name (VexoDLL.dll, or libVexoDLL.so elsewhere) where the system's loader looks.

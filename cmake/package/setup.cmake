@@ -33,6 +33,28 @@ set(CPACK_NSIS_DEFINES "
   VIAddVersionKey ProductVersion ${PROJECT_VERSION}
   VIAddVersionKey LegalCopyright \"MIT License, ${CPACK_PACKAGE_VENDOR}\"
 ")
+# The branding line at the foot of every page: the kit, not the tool that made the setup. (CPack's
+# own setting for it adds a trim option that makensis refuses off Windows.)
+string(APPEND CPACK_NSIS_DEFINES "  BrandingText \"VexoLite Kit ${PROJECT_VERSION}\"\n")
+# Add/Remove Programs shows the applet's icon, the card's.
+set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\VEXOLITE.CPL")
+# The finish page offers to show the manual, as the Start menu's entry opens it.
+string(APPEND CPACK_NSIS_DEFINES [=[
+  !define MUI_FINISHPAGE_SHOWREADME ""
+  !define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the manual"
+  !define MUI_FINISHPAGE_SHOWREADME_FUNCTION vexoShowManual
+  Function vexoManualFile
+    IfFileExists "$WINDIR\hh.exe" 0 +3
+      Push "$INSTDIR\VexoKit.chm"
+      Return
+    Push "$INSTDIR\docs\html\index.html"
+  FunctionEnd
+  Function vexoShowManual
+    Call vexoManualFile
+    Pop $0
+    ExecShell "open" "$0"
+  FunctionEnd
+]=])
 # Read by setup-generator.cmake.
 set(CPACK_VEXO_SETUP_FILE_NAME ${VEXO_KIT_SETUP_NAME})
 
@@ -48,15 +70,18 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
   StrCmp $VexoRegisteredInstall 1 0 +2
     Delete /REBOOTOK "$SYSDIR\VEXOLITE.CPL"
 ]=])
-# Windows 9x has no program for .md files: the reference opens in WordPad, which also reads its
-# Unix line ends. The README is the kit's plain-text one.
+# The manual is VexoKit.chm where the HTML Help viewer is (hh.exe in the Windows folder: Windows
+# 98 and later, or 95 with it installed), its HTML pages in the browser elsewhere. The README is
+# the kit's plain-text one.
 set(CPACK_NSIS_CREATE_ICONS_EXTRA [=[
   CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\README.lnk" "$INSTDIR\README.txt"
-  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\Reference.lnk" "$WINDIR\write.exe" '"$INSTDIR\docs\reference.md"'
+  Call vexoManualFile
+  Pop $0
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\Manual.lnk" "$0"
 ]=])
 set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
   Delete "$SMPROGRAMS\$MUI_TEMP\README.lnk"
-  Delete "$SMPROGRAMS\$MUI_TEMP\Reference.lnk"
+  Delete "$SMPROGRAMS\$MUI_TEMP\Manual.lnk"
 ]=])
 # Also the vendor's key, which CPack's uninstaller empties but leaves (this runs after that).
 string(APPEND CPACK_NSIS_DELETE_ICONS_EXTRA

@@ -19,9 +19,11 @@ REQUIRED = [
     "README.md",
     "LICENSE",
     "CHANGELOG.md",
+    "VexoKit.chm",
     "bin/VexoDLL.dll",
     "bin/VEXOLITE.CPL",
     "bin/vexotool.exe",
+    "bin/VexoVB.dll",
     "include/VexoDLL.h",
     "lib/libVexoDLL.dll.a",
     "lib/VexoDLL.def",
@@ -37,11 +39,15 @@ REQUIRED = [
     "bindings/csharp/Example.cs",
     "bindings/pascal/vexo.pas",
     "bindings/pascal/example.pas",
+    "bindings/vb6/Vexo.bas",
+    "bindings/vb6/Example.bas",
     "docs/reference.md",
     "docs/bindings.md",
     "docs/vexotool.md",
     "docs/without-a-card.md",
     "docs/images/applet.png",
+    "docs/html/index.html",
+    "docs/html/reference.html",
     "sim/vexolite.vxd",
     "sim/vexosim.exe",
     "sim/vexolite_sim.h",
@@ -50,8 +56,8 @@ REQUIRED = [
     "sim/vexolite-wine.reg",
     "sim/board-key.reg",
 ]
-BINARIES = ["bin/VexoDLL.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe", "sim/vexolite.vxd",
-            "sim/vexosim.exe"]
+BINARIES = ["bin/VexoDLL.dll", "bin/VexoVB.dll", "bin/VEXOLITE.CPL", "bin/vexotool.exe",
+            "sim/vexolite.vxd", "sim/vexosim.exe"]
 VERSION_KEYS = ("FileVersion", "ProductVersion")
 
 

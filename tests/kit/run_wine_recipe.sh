@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Wine recipe of the kit's docs/without-a-card.md as a user would: the sh blocks marked
 # <!-- recipe -->, in order, in one shell, each starting in the unpacked kit's folder as the
-# document says, with a home folder of their own and no display. Passes when vexotool found the
+# document says, with a home folder of their own and no display (the kit's copy has Windows line
+# ends, which a shell would take as part of each command). Passes when vexotool found the
 # simulated card and the example left its bus trace, window loads and stores in it.
 # Usage: run_wine_recipe.sh ZIP KIT-NAME OUT-DIR
 set -euo pipefail
@@ -12,7 +13,8 @@ unzip -q "$zip" -d "$out"
 kit=$out/$name
 cd "$kit"
 
-recipe=$(awk -v kit="$kit" '/<!-- recipe -->/ { marked = 1; next }
+recipe=$(awk -v kit="$kit" '{ sub(/\r$/, "") }
+              /<!-- recipe -->/ { marked = 1; next }
               marked && /^ *```sh/ { inside = 1; printf "cd \"%s\"\n", kit; next }
               inside && /^ *```/ { inside = 0; marked = 0; next }
               inside { sub(/^   /, ""); print }' docs/without-a-card.md)
@@ -28,6 +30,8 @@ grep -Eq 'vendor id +0x10CF' <<<"$output" && grep -q 'memtest internal: PASS' <<
 grep -q 'All three patterns read back correctly' <<<"$output" &&
   head -n 1 "$kit/myapp/trace.txt" | grep -q '^# vexolite.vxd bus trace' ||
   { echo "the example did not run, or left no bus trace in myapp/trace.txt" >&2; exit 1; }
+head -n 1 "$HOME/tool-trace.txt" | grep -q '^# vexolite.vxd bus trace' ||
+  { echo "vexotool left no bus trace in the home folder" >&2; exit 1; }
 grep -Eq '^[0-9]+ [0-9]+ load (int|ext) ' "$kit/myapp/trace.txt" &&
   grep -Eq '^[0-9]+ [0-9]+ store (int|ext) ' "$kit/myapp/trace.txt" ||
   { echo "the example's bus trace holds no window loads or no window stores" >&2; exit 1; }

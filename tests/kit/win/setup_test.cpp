@@ -9,7 +9,9 @@
 //   setup_test SETUP.EXE     (a Unix path is reached through drive Z:)
 #include <shlobj.h>
 #include <windows.h>
-// tlhelp32.h needs windows.h first.
+// After windows.h: the process snapshot and the shell link's interfaces.
+#include <objidl.h>
+#include <shobjidl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -130,7 +132,39 @@ const char* const kInstalledFiles[] = {"README.txt",
                                        "sim\\vexolite.vxd",
                                        "sim\\board-key.reg",
                                        "examples\\quick_start.c"};
-const char* const kShortcuts[] = {"README.lnk", "Reference.lnk", "Uninstall.lnk"};
+const char* const kShortcuts[] = {"README.lnk", "Manual.lnk", "Uninstall.lnk"};
+
+// The file a Start menu entry opens, "" when the entry cannot be read.
+std::string ShortcutTarget(const std::string& shortcut) {
+    std::string target;
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link)))) {
+        return target;
+    }
+    IPersistFile* file = nullptr;
+    WCHAR widePath[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, shortcut.c_str(), -1, widePath, MAX_PATH);
+    char path[MAX_PATH] = {};
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(widePath, STGM_READ)) &&
+        SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0))) {
+        target = path;
+    }
+    if (file != nullptr) file->Release();
+    link->Release();
+    return target;
+}
+
+// Every entry opens a file the kit installed: nothing opens a .md file.
+void ExpectShortcutsOpenInstalledFiles(const std::string& menu) {
+    for (const char* shortcut : kShortcuts) {
+        const std::string target = ShortcutTarget(menu + "\\" + shortcut);
+        EXPECT_TRUE(!target.empty() && Exists(target)) << shortcut << " opens '" << target << "'";
+        EXPECT_TRUE(target.size() < 3 || target.compare(target.size() - 3, 3, ".md") != 0)
+            << shortcut << " opens " << target;
+    }
+}
 
 void ExpectInstalled(const std::string& folder = kInstallDir) {
     for (const char* file : kInstalledFiles) {
@@ -142,6 +176,8 @@ void ExpectInstalled(const std::string& folder = kInstallDir) {
     for (const char* shortcut : kShortcuts) {
         EXPECT_TRUE(!menu.empty() && Exists(menu + "\\" + shortcut)) << shortcut;
     }
+    if (!menu.empty()) ExpectShortcutsOpenInstalledFiles(menu);
+    EXPECT_EQ(UninstallEntry("DisplayIcon"), folder + "\\bin\\VEXOLITE.CPL");
     EXPECT_EQ(UninstallEntry("DisplayName"), "VexoLite Kit " VEXO_KIT_VERSION);
     EXPECT_EQ(UninstallEntry("DisplayVersion"), VEXO_KIT_VERSION);
     EXPECT_EQ(UninstallEntry("Publisher"), "the VexoLite kit authors");
@@ -422,6 +458,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     setupPath = WindowsPath(argv[1]);
+    CoInitialize(nullptr);  // the Start menu entries are read through the shell
     win_test::RunCases(kCases);
     return win_test::Summary();
 }

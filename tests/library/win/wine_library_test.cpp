@@ -1,6 +1,8 @@
 // The shipped VexoDLL.dll against the simulated card under Wine: the DLL is loaded the way an
 // application loads it, every export is reached by name and by ordinal and called through a
-// cdecl pointer, and the card is shaped and observed through vexolite.vxd.
+// cdecl pointer, and the card is shaped and observed through vexolite.vxd. Also VexoVB.dll, the
+// library for Visual Basic 6: each of its exports called as VB6 calls it (stdcall) reaches the
+// card with its arguments intact.
 #include <windows.h>
 
 #include <cstdint>
@@ -73,6 +75,8 @@ static_assert(OrdinalsRunFromOne(), "lib/VexoDLL.def lists the exports by ordina
 
 HMODULE vexoDll = nullptr;
 void* exportByOrdinal[kExportCount + 1] = {};
+HMODULE vbDll = nullptr;
+void* vbExportByName[kExportCount + 1] = {};  // indexed by the library's ordinal
 
 // Calls an export with up to three 32-bit arguments, pushed right to left, and leaves them for
 // the caller to remove, as cdecl requires. *stackLeft is how many bytes of arguments were still
@@ -112,6 +116,16 @@ int Call(int ordinal, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c 
     const int result = CallCdecl(exportByOrdinal[ordinal], kArgumentCount[ordinal], a, b, c, &left);
     EXPECT_EQ(4 * kArgumentCount[ordinal], left)
         << kExportNames[ordinal] << " left the wrong number of bytes of arguments";
+    return result;
+}
+
+// Calls VexoVB.dll's export of the library function `ordinal` and checks that it removed its
+// arguments, as VB6 expects.
+int CallVb(int ordinal, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0) {
+    std::int32_t left = -1;
+    const int result = CallCdecl(vbExportByName[ordinal], kArgumentCount[ordinal], a, b, c, &left);
+    EXPECT_EQ(0, left) << "VexoVB.dll's " << kExportNames[ordinal]
+                       << " left bytes of arguments on the stack";
     return result;
 }
 
@@ -370,6 +384,51 @@ void AScanThatFindsNothingProbesEverySlotOnce() {
     EXPECT_EQ(8192, probe);
 }
 
+// Each of VexoVB.dll's exports takes the library's arguments in the library's order and passes
+// them on unchanged: the addresses, buffers and counts reach the card, the results come back.
+void VbExportsReachTheCard() {
+    ShapeMachine();
+    EXPECT_TRUE(WriteBoardKey(0xE9000000, 0xEA000000, 0xC000, 0xC400));
+    EXPECT_EQ(-1, CallVb(kGetINTA));
+    ASSERT_EQ(1, CallVb(kOpen));
+    EXPECT_TRUE(TakeTrace().Codes() == std::vector<std::uint32_t>({3, 2, 1, 16, 6, 7}));
+    DeviceInfo info;
+    std::memset(&info, 0xEE, sizeof info);
+    EXPECT_EQ(1, CallVb(kDeviceInfo, Address(&info)));
+    EXPECT_EQ(kDriverInfo, info.driverInfo);
+    EXPECT_EQ(0xE9000000u, info.intMemBase);
+    EXPECT_EQ(0xC400, info.io2Base);
+
+    // Per width, 8 bytes written at one address and read back from another; the bytes around
+    // them stay as they were, so the count went through in elements of that width.
+    const std::uint8_t pattern[8] = {0x81, 0x42, 0x23, 0x14, 0x95, 0x66, 0x37, 0xA8};
+    const std::uint32_t widths[3] = {1, 2, 4};
+    for (int i = 0; i < 3; ++i) {
+        const std::uint8_t zeros[16] = {};
+        EXPECT_EQ(1, SimWriteMemory(SIM_INT_MEM, 0x8020, zeros, sizeof zeros));
+        EXPECT_EQ(1, CallVb(kWriteBlockByte + i, 0x8024, Address(pattern), 8 / widths[i]));
+        std::uint8_t stored[16] = {};
+        EXPECT_EQ(1, SimReadMemory(SIM_INT_MEM, 0x8020, stored, sizeof stored));
+        EXPECT_BYTES_EQ(pattern, stored + 4, 8) << "width " << widths[i];
+        EXPECT_TRUE(stored[3] == 0 && stored[12] == 0) << "width " << widths[i];
+
+        EXPECT_EQ(1, SimWriteMemory(SIM_INT_MEM, 0xC040, pattern, 8));
+        std::uint8_t read[12];
+        std::memset(read, 0xEE, sizeof read);
+        EXPECT_EQ(1, CallVb(kReadBlockByte + i, 0xC040, Address(read), 8 / widths[i]));
+        EXPECT_BYTES_EQ(pattern, read, 8) << "width " << widths[i];
+        EXPECT_EQ(0xEE, read[8]) << "width " << widths[i];
+    }
+
+    for (int ordinal = kBuffAlloc; ordinal <= kWriteBuffLong; ++ordinal)
+        EXPECT_EQ(1, CallVb(ordinal));
+    EXPECT_EQ(0, CallVb(kGetINTA));
+    EXPECT_EQ(0x200410CF, CallVb(kPciConfig));
+    EXPECT_EQ(1, CallVb(kClose));
+    EXPECT_EQ(0, CallVb(kClose));
+    DeleteBoardKey();
+}
+
 const win_test::Case kCases[] = {
     {"exports are found by name and ordinal", ExportsAreFoundByNameAndOrdinal},
     {"the stack check catches a stdcall function", TheStackCheckCatchesAStdcallFunction},
@@ -380,6 +439,7 @@ const win_test::Case kCases[] = {
     {"block transfers reach the windows", BlockTransfersReachTheWindows},
     {"a failed open cleans up", AFailedOpenCleansUp},
     {"a scan that finds nothing probes every slot once", AScanThatFindsNothingProbesEverySlotOnce},
+    {"VexoVB.dll's stdcall exports reach the card", VbExportsReachTheCard},
 };
 
 }  // namespace
@@ -396,6 +456,20 @@ int main() {
             reinterpret_cast<void*>(GetProcAddress(vexoDll, MAKEINTRESOURCEA(ordinal)));
         if (exportByOrdinal[ordinal] == nullptr) {
             std::printf("VexoDLL.dll has no ordinal %d\n", ordinal);
+            return 1;
+        }
+    }
+    // VB6 finds VexoVB.dll's functions by name alone.
+    vbDll = LoadLibraryA("VexoVB.dll");
+    if (vbDll == nullptr) {
+        std::printf("cannot load VexoVB.dll: error %lu\n", GetLastError());
+        return 1;
+    }
+    for (int ordinal = 1; ordinal <= kExportCount; ++ordinal) {
+        vbExportByName[ordinal] =
+            reinterpret_cast<void*>(GetProcAddress(vbDll, kExportNames[ordinal]));
+        if (vbExportByName[ordinal] == nullptr) {
+            std::printf("VexoVB.dll has no %s\n", kExportNames[ordinal]);
             return 1;
         }
     }
