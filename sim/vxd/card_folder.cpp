@@ -39,10 +39,6 @@ void MakeFolderForEveryUser(const std::string& folder) {
 
 }  // namespace
 
-bool RunsOnWindowsNt() {
-    return (GetVersion() & 0x80000000u) == 0;
-}
-
 std::string CommonCardFolder() {
     const auto getFolderPath = reinterpret_cast<GetFolderPathFunction>(
         reinterpret_cast<void*>(SystemFunction("shell32.dll", "SHGetFolderPathA")));

@@ -14,9 +14,6 @@
 
 namespace vexo::sim::vxd {
 
-// Whether this Windows is of the NT family (also under Wine set to an NT version).
-bool RunsOnWindowsNt();
-
 // The kit's folder in the common application data folder, made when missing, with a final
 // backslash; empty when the system does not say where that folder is.
 std::string CommonCardFolder();

@@ -12,6 +12,7 @@
 #include "card_folder.h"
 #include "host_program.h"
 #include "memory_regions.h"
+#include "windows_version.h"
 
 namespace vexo::sim::vxd {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "card_injection.h"
 #include "host_program.h"
+#include "windows_version.h"
 
 extern "C" BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out,
                                           DWORD outSize, DWORD* returned, OVERLAPPED* overlapped);
@@ -336,12 +337,9 @@ VOID CALLBACK DllLoaded(ULONG reason, const DllNotification* loaded, PVOID) {
     PointDeviceSlots(static_cast<HMODULE>(loaded->base));
 }
 
-// Asks the loader to tell of each DLL it loads, where the system has that (Windows Vista and
-// later; Windows XP lacks it, and what Wine offers while it plays XP or 9x is not relied on).
+// Asks the loader to tell of each DLL it loads, where the system has that: Windows Vista and later.
 bool NotifyOfDllLoads() {
-    const DWORD version = GetVersion();
-    const bool nt = (version & 0x80000000u) == 0;
-    if (!nt || LOBYTE(LOWORD(version)) < 6) return false;
+    if (!RunsOnVistaOrLater()) return false;
     const auto registerNotification =
         reinterpret_cast<RegisterDllNotificationFunction>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
