@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,6 +24,13 @@ constexpr DWORD kShownExitCode = 0x00C0FFEEu;
 constexpr DWORD kCannotRun = 126;
 constexpr DWORD kNotFound = 127;
 constexpr int kCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
+// How a port instruction traps: privileged instruction, or illegal instruction where 32-bit code
+// runs on an emulated CPU.
+constexpr DWORD kPrivilegedInstruction = 0xC0000096u;
+constexpr DWORD kIllegalInstruction = 0xC000001Du;
+// ms: how long a wait for another program may take, which may first have to start (about a
+// minute where Wine's 32-bit side is emulated by an older qemu).
+constexpr DWORD kPatience = 180000;
 
 std::string Self() {
     char self[MAX_PATH] = {};
@@ -134,6 +142,66 @@ void ALateLoadOfTheLibraryFindsTheCard() {
     EXPECT_TRUE(Contains(launchedOther, "not opened")) << launched.output;
 }
 
+// A debugger's view of a program it attached to and ran to its end.
+struct Debugged {
+    bool attached = false;
+    int portTraps = 0;  // first-chance exceptions of port instructions
+    DWORD exitCode = 0xFFFFFFFFu;
+};
+
+// Attaches to process `id` and runs it to its end as a debugger that breaks nowhere: every
+// exception but the attach's own breakpoint goes back to the program's handlers.
+Debugged DebugToTheEnd(DWORD id) {
+    Debugged debugged;
+    debugged.attached = DebugActiveProcess(id) != FALSE;
+    bool attachBreakpointSeen = false;
+    DEBUG_EVENT event = {};
+    while (debugged.attached && WaitForDebugEvent(&event, kPatience)) {
+        DWORD status = DBG_CONTINUE;
+        if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            const DWORD code = event.u.Exception.ExceptionRecord.ExceptionCode;
+            if (code == kPrivilegedInstruction || code == kIllegalInstruction) {
+                ++debugged.portTraps;
+            }
+            const bool attachBreakpoint = code == EXCEPTION_BREAKPOINT && !attachBreakpointSeen;
+            attachBreakpointSeen = attachBreakpointSeen || attachBreakpoint;
+            if (!attachBreakpoint) status = DBG_EXCEPTION_NOT_HANDLED;
+        } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+            CloseHandle(event.u.LoadDll.hFile);
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            debugged.exitCode = event.u.ExitProcess.dwExitCode;
+            break;
+        }
+    }
+    return debugged;
+}
+
+// The program waits with the card in place until a debugger attaches, which then sees the port
+// instructions as first-chance exceptions that the program handles itself.
+void ADebuggerAttachesBeforeTheFirstInstruction() {
+    child_programs::Started launcher =
+        child_programs::Start("vexosim.exe run --wait-for-debugger " + Self() + " " + kLoadLate);
+    ASSERT_TRUE(child_programs::WaitForOutput(&launcher, "attach a debugger", kPatience))
+        << launcher.collected;
+    const std::string said = LineWith(launcher.collected, "vexosim:");
+    const std::size_t at = said.find(" is process ");
+    ASSERT_TRUE(at != std::string::npos) << said;
+    const DWORD id = std::strtoul(said.c_str() + at + 12, nullptr, 10);
+    Sleep(1000);
+    child_programs::CollectWaiting(&launcher);
+    EXPECT_FALSE(Contains(launcher.collected, "another device path")) << "it ran unattached";
+    const Debugged debugged = DebugToTheEnd(id);
+    EXPECT_TRUE(debugged.attached) << "process " << id;
+    EXPECT_EQ(debugged.exitCode, 0u);
+    EXPECT_NE(debugged.portTraps, 0);
+    EXPECT_EQ(child_programs::Finish(&launcher), 0u);
+    EXPECT_TRUE(Contains(launcher.collected, "card: opened")) << launcher.collected;
+}
+
 std::string CommonAppData() {
     using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
     const auto get = reinterpret_cast<GetFolderPath>(
@@ -163,6 +231,8 @@ const win_test::Case kCases[] = {
      ArgumentsFolderOutputAndExitCodePassThrough},
     {"what cannot run is refused with its own code", WhatCannotRunIsRefusedWithItsOwnCode},
     {"a late load of the library finds the card", ALateLoadOfTheLibraryFindsTheCard},
+    {"a debugger attaches before the first instruction",
+     ADebuggerAttachesBeforeTheFirstInstruction},
     {"every program finds the card in the common folder",
      EveryProgramFindsTheCardInTheCommonFolder},
 };
