@@ -47,7 +47,7 @@ struct SystemFunctions {
     LoadLibraryExAFunction loadLibraryExA;
     LoadLibraryExWFunction loadLibraryExW;
 };
-SystemFunctions system = {};
+SystemFunctions windowsCalls = {};
 
 // ---- the device path's handles -----------------------------------------------------------------
 
@@ -85,7 +85,7 @@ HANDLE OpenDevicePath() {
     if (free != nullptr) *free = handle;
     LeaveCriticalSection(&handlesLock);
     if (free == nullptr) {
-        system.closeHandle(handle);
+        windowsCalls.closeHandle(handle);
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
@@ -99,7 +99,7 @@ bool CloseDeviceHandle(HANDLE handle) {
     HANDLE* slot = DeviceHandleSlot(handle);
     if (slot != nullptr) *slot = nullptr;
     LeaveCriticalSection(&handlesLock);
-    if (slot != nullptr) system.closeHandle(handle);
+    if (slot != nullptr) windowsCalls.closeHandle(handle);
     return slot != nullptr;
 }
 
@@ -107,7 +107,8 @@ HANDLE WINAPI CreateFileAOfProgram(LPCSTR name, DWORD access, DWORD share,
                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                    HANDLE templateFile) {
     if (IsDevicePath(name)) return OpenDevicePath();
-    return system.createFileA(name, access, share, security, disposition, flags, templateFile);
+    return windowsCalls.createFileA(name, access, share, security, disposition, flags,
+                                    templateFile);
 }
 
 BOOL WINAPI DeviceIoControlOfProgram(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
@@ -115,12 +116,13 @@ BOOL WINAPI DeviceIoControlOfProgram(HANDLE device, DWORD code, LPVOID in, DWORD
     if (IsDeviceHandle(device)) {
         return SimDeviceIoControl(code, in, inSize, out, outSize, returned, overlapped);
     }
-    return system.deviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+    return windowsCalls.deviceIoControl(device, code, in, inSize, out, outSize, returned,
+                                        overlapped);
 }
 
 BOOL WINAPI CloseHandleOfProgram(HANDLE handle) {
     if (CloseDeviceHandle(handle)) return TRUE;
-    return system.closeHandle(handle);
+    return windowsCalls.closeHandle(handle);
 }
 
 // ---- programs started by the program -----------------------------------------------------------
@@ -145,8 +147,9 @@ BOOL WINAPI CreateProcessAOfProgram(LPCSTR application, LPSTR commandLine,
                                     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                     LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
                                     LPPROCESS_INFORMATION started) {
-    if (!system.createProcessA(application, commandLine, processSecurity, threadSecurity, inherit,
-                               flags | CREATE_SUSPENDED, environment, folder, startup, started)) {
+    if (!windowsCalls.createProcessA(application, commandLine, processSecurity, threadSecurity,
+                                     inherit, flags | CREATE_SUSPENDED, environment, folder,
+                                     startup, started)) {
         return FALSE;
     }
     HandOnTheCard(started, flags);
@@ -158,8 +161,9 @@ BOOL WINAPI CreateProcessWOfProgram(LPCWSTR application, LPWSTR commandLine,
                                     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                     LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
                                     LPPROCESS_INFORMATION started) {
-    if (!system.createProcessW(application, commandLine, processSecurity, threadSecurity, inherit,
-                               flags | CREATE_SUSPENDED, environment, folder, startup, started)) {
+    if (!windowsCalls.createProcessW(application, commandLine, processSecurity, threadSecurity,
+                                     inherit, flags | CREATE_SUSPENDED, environment, folder,
+                                     startup, started)) {
         return FALSE;
     }
     HandOnTheCard(started, flags);
@@ -242,11 +246,11 @@ bool IsLoaderModule(HMODULE module) {
 
 void PointDeviceSlots(HMODULE module) {
     const Redirect redirects[] = {
-        RedirectOf(system.createFileA, &CreateFileAOfProgram),
-        RedirectOf(system.deviceIoControl, &DeviceIoControlOfProgram),
-        RedirectOf(system.closeHandle, &CloseHandleOfProgram),
-        RedirectOf(system.createProcessA, &CreateProcessAOfProgram),
-        RedirectOf(system.createProcessW, &CreateProcessWOfProgram),
+        RedirectOf(windowsCalls.createFileA, &CreateFileAOfProgram),
+        RedirectOf(windowsCalls.deviceIoControl, &DeviceIoControlOfProgram),
+        RedirectOf(windowsCalls.closeHandle, &CloseHandleOfProgram),
+        RedirectOf(windowsCalls.createProcessA, &CreateProcessAOfProgram),
+        RedirectOf(windowsCalls.createProcessW, &CreateProcessWOfProgram),
     };
     PointSlots(module, redirects);
 }
@@ -258,10 +262,10 @@ HMODULE WINAPI LoadLibraryExWOfProgram(LPCWSTR name, HANDLE file, DWORD flags);
 
 void PointLoaderSlots(HMODULE module) {
     const Redirect redirects[] = {
-        RedirectOf(system.loadLibraryA, &LoadLibraryAOfProgram),
-        RedirectOf(system.loadLibraryW, &LoadLibraryWOfProgram),
-        RedirectOf(system.loadLibraryExA, &LoadLibraryExAOfProgram),
-        RedirectOf(system.loadLibraryExW, &LoadLibraryExWOfProgram),
+        RedirectOf(windowsCalls.loadLibraryA, &LoadLibraryAOfProgram),
+        RedirectOf(windowsCalls.loadLibraryW, &LoadLibraryWOfProgram),
+        RedirectOf(windowsCalls.loadLibraryExA, &LoadLibraryExAOfProgram),
+        RedirectOf(windowsCalls.loadLibraryExW, &LoadLibraryExWOfProgram),
     };
     PointSlots(module, redirects);
 }
@@ -295,16 +299,16 @@ HMODULE AfterLoad(HMODULE loaded) {
 }
 
 HMODULE WINAPI LoadLibraryAOfProgram(LPCSTR name) {
-    return AfterLoad(system.loadLibraryA(name));
+    return AfterLoad(windowsCalls.loadLibraryA(name));
 }
 HMODULE WINAPI LoadLibraryWOfProgram(LPCWSTR name) {
-    return AfterLoad(system.loadLibraryW(name));
+    return AfterLoad(windowsCalls.loadLibraryW(name));
 }
 HMODULE WINAPI LoadLibraryExAOfProgram(LPCSTR name, HANDLE file, DWORD flags) {
-    return AfterLoad(system.loadLibraryExA(name, file, flags));
+    return AfterLoad(windowsCalls.loadLibraryExA(name, file, flags));
 }
 HMODULE WINAPI LoadLibraryExWOfProgram(LPCWSTR name, HANDLE file, DWORD flags) {
-    return AfterLoad(system.loadLibraryExW(name, file, flags));
+    return AfterLoad(windowsCalls.loadLibraryExW(name, file, flags));
 }
 
 // ---- DLL load notification (Windows Vista on) --------------------------------------------------
@@ -356,15 +360,15 @@ bool Find(HMODULE kernel32, const char* name, Function* function) {
 
 bool FindSystemFunctions() {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    return kernel32 != nullptr && Find(kernel32, "CreateFileA", &system.createFileA) &&
-           Find(kernel32, "DeviceIoControl", &system.deviceIoControl) &&
-           Find(kernel32, "CloseHandle", &system.closeHandle) &&
-           Find(kernel32, "CreateProcessA", &system.createProcessA) &&
-           Find(kernel32, "CreateProcessW", &system.createProcessW) &&
-           Find(kernel32, "LoadLibraryA", &system.loadLibraryA) &&
-           Find(kernel32, "LoadLibraryW", &system.loadLibraryW) &&
-           Find(kernel32, "LoadLibraryExA", &system.loadLibraryExA) &&
-           Find(kernel32, "LoadLibraryExW", &system.loadLibraryExW);
+    return kernel32 != nullptr && Find(kernel32, "CreateFileA", &windowsCalls.createFileA) &&
+           Find(kernel32, "DeviceIoControl", &windowsCalls.deviceIoControl) &&
+           Find(kernel32, "CloseHandle", &windowsCalls.closeHandle) &&
+           Find(kernel32, "CreateProcessA", &windowsCalls.createProcessA) &&
+           Find(kernel32, "CreateProcessW", &windowsCalls.createProcessW) &&
+           Find(kernel32, "LoadLibraryA", &windowsCalls.loadLibraryA) &&
+           Find(kernel32, "LoadLibraryW", &windowsCalls.loadLibraryW) &&
+           Find(kernel32, "LoadLibraryExA", &windowsCalls.loadLibraryExA) &&
+           Find(kernel32, "LoadLibraryExW", &windowsCalls.loadLibraryExW);
 }
 
 volatile LONG served = 0;
