@@ -7,8 +7,10 @@
 // routine does), then a second thread runs the module's SimServeDevicePath, which points the
 // program's own calls of the device functions at the module (device_path.h). The first of those
 // threads also runs the process's start-up (its static DLLs), so the card is in place before the
-// program's entry point runs. Compiled into both vexosim.exe (the launcher) and the module (which
-// hands the card on to the programs a launched program starts).
+// program's entry point runs. A thread rather than an early APC on the program's first thread: the
+// thread's exit code says what LoadLibraryA returned, so a program the card cannot go into is
+// known, and ended, before its first instruction. Compiled into both vexosim.exe (the launcher) and
+// the module (which hands the card on to the programs a launched program starts).
 #pragma once
 
 #include <windows.h>
