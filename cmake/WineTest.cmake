@@ -1,9 +1,11 @@
 # Windows-side tests: Win32 programs run under Wine by CTest.
 #
-#   vexo_add_wine_test(NAME name COMMAND target-or-path [args...] [GUI] [TIMEOUT seconds])
+#   vexo_add_wine_test(NAME name COMMAND target-or-path [args...] [GUI] [TIMEOUT seconds]
+#                      [WINDOWS version LAUNCHED])
 #
 # Each test runs in a fresh copy of one template prefix (Windows 98 mode), which the fixture
-# `wine_prefix` makes once. Set VEXO_WINE_TEMPLATE to keep the template outside the build tree.
+# `wine_prefix` makes once. WINDOWS makes Wine play another version in that copy (winxp, win7,
+# win10); LAUNCHED starts the program through `vexosim run`, as a developer on Windows NT does. Set VEXO_WINE_TEMPLATE to keep the template outside the build tree.
 # The choice is kept in the cache: a later re-run of CMake by the build tool, without the
 # variable in its environment, must not switch the build to a template of its own.
 if(NOT "$ENV{VEXO_WINE_TEMPLATE}" STREQUAL "")
@@ -17,7 +19,7 @@ add_test(NAME wine_prefix
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 900)
 
 function(vexo_add_wine_test)
-  cmake_parse_arguments(WT "GUI" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(WT "GUI;LAUNCHED" "NAME;TIMEOUT;WINDOWS" "COMMAND" ${ARGN})
   list(POP_FRONT WT_COMMAND program)
   if(TARGET ${program})
     set(program $<TARGET_FILE:${program}>)
@@ -25,6 +27,12 @@ function(vexo_add_wine_test)
   set(flags)
   if(WT_GUI)
     list(APPEND flags --gui)
+  endif()
+  if(WT_WINDOWS)
+    list(APPEND flags --windows ${WT_WINDOWS})
+  endif()
+  if(WT_LAUNCHED)
+    list(APPEND flags --launch $<TARGET_FILE:vexosim>)
   endif()
   if(NOT WT_TIMEOUT)
     set(WT_TIMEOUT 400)

@@ -12,6 +12,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 packages=(
   cmake ninja-build g++ clang clang-format libgtest-dev valgrind llvm lld
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64  # a 64-bit program that vexosim run must refuse
   wine wine32:i386 wine64
   xvfb xauth imagemagick fonts-ipafont-mincho fonts-wine
   zip unzip python3 python3-pefile nsis cmark-gfm fp-utils

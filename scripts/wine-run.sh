@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine in a fresh copy of the template prefix and returns its exit
-# code. Usage: wine-run.sh [--gui] [--keep DIR] TEMPLATE -- PROGRAM [ARGS...]
-#   --gui   run on a private Xvfb display (dialogs that are looked at); without it Wine's null
-#           display driver runs dialogs without drawing them.
-#   --keep  leave the prefix in DIR afterwards (for screenshots and debugging).
+# code. Usage: wine-run.sh [--gui] [--keep DIR] [--windows VERSION] [--launch VEXOSIM] TEMPLATE --
+#               PROGRAM [ARGS...]
+#   --gui      run on a private Xvfb display (dialogs that are looked at); without it Wine's null
+#              display driver runs dialogs without drawing them.
+#   --keep     leave the prefix in DIR afterwards (for screenshots and debugging).
+#   --windows  the Windows version Wine plays in this copy (winxp, win7, win10; the template's is
+#              win98).
+#   --launch   start the program through VEXOSIM run, as a developer on Windows NT starts it.
 # The program's folder becomes the working directory, so DLLs and vexolite.vxd beside it load.
 # Where the kernel runs no 32-bit code, every 32-bit Wine process takes about a minute to start
 # under an emulated i386 user space, so Windows-side tests are few programs that each run many cases.
 set -euo pipefail
 # No step of this script fails without saying which (the program's own status is returned as is).
 trap 'echo "wine-run: line $LINENO failed with status $?: $BASH_COMMAND" >&2' ERR
-gui=0 keep=
+gui=0 keep= windows= launcher=
 while [ $# -gt 0 ]; do
   case $1 in
     --gui) gui=1; shift ;;
     --keep) keep=$2; shift 2 ;;
+    --windows) windows=$2; shift 2 ;;
+    --launch) launcher=$2; shift 2 ;;
     *) break ;;
   esac
 done
@@ -41,7 +47,14 @@ cp "$template"/*.reg "$template/.update-timestamp" "$prefix/"
 # Every run starts with the simulated card at power-on: no card file in the copy (one linked from
 # the template would even carry this run's writes back into it), none named from outside.
 rm -f "$prefix/drive_c/windows/vexolite-card.bin"
+rm -rf "$prefix/drive_c/ProgramData/VexoLite"
 unset VEXO_SIM_CARD
+# Another Windows version for the whole copy: the template's value replaced before Wine reads it.
+if [ -n "$windows" ]; then
+  sed -i "s/^\"Version\"=\"win98\"/\"Version\"=\"$windows\"/" "$prefix/user.reg"
+  grep -q "^\"Version\"=\"$windows\"" "$prefix/user.reg" ||
+    { echo "wine-run: the template's user.reg names no Windows version to replace" >&2; exit 1; }
+fi
 
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=
@@ -122,6 +135,11 @@ fi
 # (sim/vexolite-wine.reg): an unhandled exception ends the program with one line from Wine, which
 # the runner repeats last, with the program's name.
 cd "$(dirname "$program")"
+if [ -n "$launcher" ]; then
+  windows_program=Z:${program//\//\\}
+  set -- run "$windows_program" "$@"
+  program=$launcher
+fi
 wine "$program" "$@" <&0 2> >(tee "$errors" >&2) &
 rc=0
 wait $! || rc=$?

@@ -1,9 +1,6 @@
 // Accessor redirection: see accessor_calls.h.
 #include "accessor_calls.h"
 
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // FlushProcessWriteBuffers
-#endif
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 #include "emulated_bus.h"
 #include "emulated_instructions.h"
 #include "memory_regions.h"
+#include "windows_version.h"
 
 namespace {
 
@@ -322,6 +320,32 @@ bool ExchangeCodeByte(std::uintptr_t at, std::uint8_t expected, std::uint8_t wan
     }
 }
 
+// Makes every processor that runs a thread of this process see the code written so far before it
+// runs on. FlushProcessWriteBuffers does that from Windows Vista on and is looked up there, so that
+// the module loads on Windows XP, which lacks it. There a page of the process is made inaccessible
+// after a write to it: the system must then drop the page's translation on every processor that
+// runs the process, an interrupt each of them serves before it runs on, and serving an interrupt
+// serialises a processor as FlushProcessWriteBuffers does.
+void MakeCodeWritesVisible() {
+    using FlushFunction = VOID(WINAPI*)();
+    static const auto flush =
+        vexo::sim::vxd::RunsOnVistaOrLater()
+            ? reinterpret_cast<FlushFunction>(reinterpret_cast<void*>(
+                  GetProcAddress(GetModuleHandleA("kernel32.dll"), "FlushProcessWriteBuffers")))
+            : nullptr;
+    if (flush != nullptr) {
+        flush();
+        return;
+    }
+    static auto* const page = static_cast<volatile std::uint8_t*>(
+        VirtualAlloc(nullptr, kPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (page == nullptr) return;
+    DWORD was = 0;
+    VirtualProtect(const_cast<std::uint8_t*>(page), kPageSize, PAGE_READWRITE, &was);
+    page[0] = page[0] + 1;  // a translation each processor may hold
+    VirtualProtect(const_cast<std::uint8_t*>(page), kPageSize, PAGE_NOACCESS, &was);
+}
+
 // A displacement across two cache lines cannot be written in one piece that every CPU sees
 // whole. The call becomes a breakpoint first, which a thread arriving meanwhile meets and waits
 // out (IsBreakpointOfCallRewrite); every CPU is made to see that before the displacement is
@@ -332,9 +356,9 @@ bool RewriteBehindBreakpoint(std::uintptr_t call, std::int32_t wanted) {
         callsAcrossLines[callsAcrossLinesCount++] = call;
     }
     if (!ExchangeCodeByte(call, kCallRel32, kBreakpoint)) return false;
-    FlushProcessWriteBuffers();
+    MakeCodeWritesVisible();
     std::memcpy(reinterpret_cast<void*>(call + 1), &wanted, sizeof wanted);
-    FlushProcessWriteBuffers();
+    MakeCodeWritesVisible();
     return ExchangeCodeByte(call, kBreakpoint, kCallRel32);
 }
 

@@ -9,8 +9,10 @@
 #include <new>
 #include <vector>
 
+#include "card_folder.h"
 #include "host_program.h"
 #include "memory_regions.h"
+#include "windows_version.h"
 
 namespace vexo::sim::vxd {
 namespace {
@@ -55,6 +57,10 @@ std::string ToWindowsPath(const std::string& path) {
 std::string ChosenPath() {
     const std::string named = EnvironmentValue(kCardVariable);
     if (!named.empty()) return ToWindowsPath(named);
+    if (RunsOnWindowsNt()) {
+        const std::string folder = CommonCardFolder();
+        return folder.empty() ? folder : folder + kDefaultFileName;
+    }
     char folder[MAX_PATH] = {};
     const UINT folderLength = GetWindowsDirectoryA(folder, sizeof folder);
     if (folderLength == 0 || folderLength >= sizeof folder) return {};

@@ -5,7 +5,8 @@
 //
 // The file lies in the Windows folder of the Wine prefix (C:\windows\vexolite-card.bin): the
 // prefix is the simulated machine, and every program folder with its own copy of vexolite.vxd
-// then reaches the same card. VEXO_SIM_CARD names another file (a Windows path, or a Unix path
+// then reaches the same card. On Windows NT it lies in the machine's common application data
+// folder instead (card_folder.h). VEXO_SIM_CARD names another file (a Windows path, or a Unix path
 // starting with '/', which Wine reaches through drive Z:). Its layout is card_file.h's. Only a
 // missing or empty file, or one that starts with the card's magic, is taken; any other, and any
 // file that cannot be opened and mapped, is left as it is and the card lives in memory.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "launcher.h"
 #include "parse_number.h"
 #include "vexolite_sim.h"
 
@@ -22,6 +23,12 @@ const char kHelp[] =
     "Usage: vexosim COMMAND\n"
     "Shapes the simulated VexoLite card; the next program that opens it finds it so.\n"
     "\n"
+    "  run [--wait-for-debugger] PROGRAM [ARGS...]\n"
+    "                          run a 32-bit program with the simulated card in place (any\n"
+    "                          Windows from XP on); its exit code is vexosim's, 126 when it\n"
+    "                          cannot run (a 64-bit program), 127 when it is not found.\n"
+    "                          --wait-for-debugger holds it before its first instruction\n"
+    "                          until a debugger attaches\n"
     "  reset                   power cycle: the card at power-on state, memories zeroed\n"
     "  remove                  take the card off the PCI bus (no card answers)\n"
     "  insert                  put the card back on the bus as it was\n"
@@ -87,6 +94,7 @@ int Run(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
+    if (command == "run") return vexo::sim::vxd::RunWithCard(arguments, argv + 1);
     // The module has said which file and why on standard error; a change would reach no program.
     if (SimGetCardFile(nullptr, 0) == 0) {
         std::fprintf(stderr, "vexosim: the card is not kept: nothing done\n");
