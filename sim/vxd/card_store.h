@@ -8,7 +8,12 @@
 // then reaches the same card. VEXO_SIM_CARD names another file (a Windows path, or a Unix path
 // starting with '/', which Wine reaches through drive Z:). Its layout is card_file.h's. Only a
 // missing or empty file, or one that starts with the card's magic, is taken; any other, and any
-// file that cannot be opened and mapped, is left as it is and the card lives in memory.
+// file that cannot be opened, mapped or given room for the whole card, is left as it is and the
+// card lives in memory.
+//
+// The file is whole or not used: a blank card is given every byte of its file on disk before it
+// is powered on, so that a full disk is found then, and not by a store into a page with no room
+// behind it. A file cut short by another program later ends the program with one line.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +29,11 @@ struct CardStore {
     CardState* state = nullptr;
     std::uint8_t* intMem = nullptr;  // kIntMemSize bytes, then an inaccessible page
     std::uint8_t* extMem = nullptr;  // kExtMemSize bytes, then an inaccessible page
-    std::string path;                // the card file, Windows path; empty in memory
-    std::string problem;             // why the card file is not used, with its name
+    // The programs that have the card open, kProgramSlots entries; null in memory.
+    card_file::ProgramEntry* programs = nullptr;
+    std::uint32_t slot = 0;  // this program's slot, with the file
+    std::string path;        // the card file, Windows path (UTF-8); empty in memory
+    std::string problem;     // why the card file is not used, with its name
 };
 
 // Opens the card file, or else makes the card in memory (a header that is never complete, a
@@ -36,8 +44,25 @@ bool OpenCardStore(CardStore* store);
 // Unmaps and closes everything.
 void CloseCardStore(CardStore* store);
 
-// Zeroes both memories, writing only pages that hold something, so that pages of the file that
-// were never written stay unwritten.
+// Gives the file every byte of the card on disk, writing each page past the first (which holds
+// the lock word, and has its room) back as it is. Under the card's lock, before a blank card is
+// powered on. The reason it cannot, empty when it could; then a file this program lengthened has
+// its old size again (keeping the first page).
+std::string AllocateCardFile(const CardStore& store);
+// Lets the card file go for `reason` and makes the card in memory. False when even that fails.
+bool MoveCardToMemory(CardStore* store, const std::string& reason);
+
+// Whether the program in `slot` has ended: then this process holds the slot, and no program can
+// take it, until ReleaseEndedSlot.
+bool HoldEndedSlot(const CardStore& store, std::uint32_t slot);
+void ReleaseEndedSlot(const CardStore& store, std::uint32_t slot);
+
+// Whether the card file is now shorter than the card, which only another program can have done,
+// and how long it is.
+bool CardFileCutShort(const CardStore& store, std::uint64_t* size);
+
+// Zeroes both memories, writing only pages that hold something, so that a power cycle dirties
+// no more of the file than the card used.
 void ZeroMemories(const CardStore& store);
 
 // For tracing window accesses: maps the memories a second time, inaccessible, for the windows
