@@ -53,6 +53,8 @@ struct ProgramEntry {
 };
 constexpr std::uint32_t kProgramSlots = (kStateArea - kProgramsOffset) / sizeof(ProgramEntry);
 constexpr std::uint64_t kSlotLocks = 0x100000000;
+// The byte-range lock a program holds while it judges the file and makes a card of a blank one.
+constexpr std::uint64_t kMakingLock = kSlotLocks - 1;
 
 struct Layout {
     Header header;

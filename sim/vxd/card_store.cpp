@@ -33,7 +33,7 @@ struct GuardedView {
 // What the store holds open besides what CardStore shows.
 struct Mapping {
     HANDLE file = INVALID_HANDLE_VALUE;
-    std::uint64_t sizeFound = 0;  // the file's size when it was opened
+    bool making = false;  // the file's making lock is this process's
     bool slotHeld = false;
     std::uint32_t slot = 0;
     HANDLE mapping = nullptr;
@@ -153,6 +153,19 @@ void UnlockSlot(HANDLE file, std::uint32_t slot) {
     UnlockFile(file, static_cast<DWORD>(at), static_cast<DWORD>(at >> 32), 1, 0);
 }
 
+// The file's making lock, held while a program judges the file and makes a card of it, so that
+// no program finds a card half made. Its holder is at most writing 16 MiB; one that ended
+// holding it has let go.
+void HoldMakingLock() {
+    const auto low = static_cast<DWORD>(card_file::kMakingLock);
+    const auto high = static_cast<DWORD>(card_file::kMakingLock >> 32);
+    while (!LockFile(held.file, low, high, 1, 0)) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION) return;  // a file system without locks
+        Sleep(1);
+    }
+    held.making = true;
+}
+
 void CloseEverything() {
     Unmap(held.intWindow);
     Unmap(held.extWindow);
@@ -160,6 +173,7 @@ void CloseEverything() {
     Unmap(held.ext);
     if (held.mapping != nullptr) CloseHandle(held.mapping);
     if (held.slotHeld) UnlockSlot(held.file, held.slot);
+    FinishOpeningCardStore();
     if (held.file != INVALID_HANDLE_VALUE) CloseHandle(held.file);
     if (held.memory != nullptr) VirtualFree(held.memory, 0, MEM_RELEASE);
     if (held.extMemory != nullptr) VirtualFree(held.extMemory, 0, MEM_RELEASE);
@@ -227,9 +241,22 @@ std::string TakeSlot() {
     return "it is open in " + std::to_string(card_file::kProgramSlots) + " programs already";
 }
 
-// Opens the file for sharing with every other process of the card, and takes it when it is
-// the card's: an empty one gets the magic at once, so that another process opening it meanwhile
-// knows it for the card's too; one cut short loses its header, so that the card starts anew.
+// Gives the file all the card's room on disk and a header with the magic alone, so that the card
+// starts at power-on. Every byte is written back with what it holds, so that a file refused for
+// want of room keeps its contents, and its old size.
+std::string MakeCardOfFile(std::uint64_t size) {
+    std::string failure = WriteBack(0, card_file::kSize);
+    if (failure.empty()) {
+        const card_file::Header header = ZeroedHeader();
+        failure = WriteOnDisk(0, &header, sizeof header);
+    }
+    if (!failure.empty()) SetSize(held.file, size);
+    return failure;
+}
+
+// Opens the file for sharing with every other process of the card, and takes it when it is the
+// card's: a blank one (empty, cut short, of another layout) is made into a card first, under the
+// making lock, which the caller gives back (FinishOpeningCardStore) once the card is powered on.
 // Returns the reason it cannot be used, empty when it can.
 std::string OpenCardFile(const std::string& path) {
     const std::wstring widePath = Utf16(path);
@@ -245,25 +272,16 @@ std::string OpenCardFile(const std::string& path) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held.file == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
     if (GetFileType(held.file) != FILE_TYPE_DISK) return "it is not a file on a disk";
+    HoldMakingLock();
     const std::uint64_t size = SizeOf(held.file);
-    held.sizeFound = size;
     const std::vector<std::uint8_t> head = ReadHead(held.file);
-    if (card_file::Judge(head.data(), head.size(), size) == card_file::Verdict::Foreign) {
+    const card_file::Verdict verdict = card_file::Judge(head.data(), head.size(), size);
+    if (verdict == card_file::Verdict::Foreign) {
         return "it is not a card file (" + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
                " without the card's header)";
     }
-    std::string failure;
-    if (size == 0) {
-        const card_file::Header header = ZeroedHeader();
-        failure = WriteOnDisk(0, &header, sizeof card_file::kMagic);
-    } else if (size > sizeof card_file::kMagic && size < card_file::kSize) {
-        // One of the card's own files cut short: whatever its header says, the rest is gone.
-        const card_file::Header header = ZeroedHeader();
-        failure = WriteOnDisk(0, &header, sizeof header);
-    }
-    // The lock word's page must have room on disk before any process stores into it.
-    if (!failure.empty()) return failure;
-    failure = TakeSlot();
+    std::string failure = TakeSlot();
+    if (failure.empty() && verdict == card_file::Verdict::Blank) failure = MakeCardOfFile(size);
     if (!failure.empty()) return failure;
     held.mapping =
         CreateFileMappingW(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
@@ -300,6 +318,13 @@ bool MakeCardInMemory(CardStore* store) {
     return true;
 }
 
+// Lets the card file go for `problem` and makes the card in memory.
+bool CardInMemory(CardStore* store, const std::string& problem) {
+    CloseEverything();
+    store->problem = problem;
+    return MakeCardInMemory(store);
+}
+
 }  // namespace
 
 bool OpenCardStore(CardStore* store) {
@@ -307,7 +332,7 @@ bool OpenCardStore(CardStore* store) {
     const std::string path = ChosenPath();
     std::string problem = path.empty() ? "the Windows folder is unknown" : OpenCardFile(path);
     if (!problem.empty())
-        return MoveCardToMemory(
+        return CardInMemory(
             store, "cannot use card file " + (path.empty() ? "(none)" : path) + ": " + problem);
     auto* layout = reinterpret_cast<card_file::Layout*>(held.head.view);
     store->header = &layout->header;
@@ -321,20 +346,11 @@ bool OpenCardStore(CardStore* store) {
     return true;
 }
 
-bool MoveCardToMemory(CardStore* store, const std::string& problem) {
-    CloseEverything();
-    *store = CardStore{};
-    store->problem = problem;
-    return MakeCardInMemory(store);
-}
-
-std::string AllocateCardFile(const CardStore&) {
-    const std::string failure = WriteBack(kPageSize, card_file::kSize);
-    if (!failure.empty() && held.sizeFound < card_file::kSize) {
-        // The room taken is given back; the first page stays, and the lock word with it.
-        SetSize(held.file, std::max<std::uint64_t>(held.sizeFound, sizeof card_file::kMagic));
-    }
-    return failure;
+void FinishOpeningCardStore() {
+    if (!held.making) return;
+    UnlockFile(held.file, static_cast<DWORD>(card_file::kMakingLock),
+               static_cast<DWORD>(card_file::kMakingLock >> 32), 1, 0);
+    held.making = false;
 }
 
 bool HoldEndedSlot(const CardStore&, std::uint32_t slot) {

@@ -11,9 +11,10 @@
 // file that cannot be opened, mapped or given room for the whole card, is left as it is and the
 // card lives in memory.
 //
-// The file is whole or not used: a blank card is given every byte of its file on disk before it
-// is powered on, so that a full disk is found then, and not by a store into a page with no room
-// behind it. A file cut short by another program later ends the program with one line.
+// The file is whole or not used: a blank card's file is given every byte on disk before it is
+// mapped, so that a full disk is found then, and not by a store into a page with no room behind
+// it; a file refused for want of room keeps its contents and its size. A file cut short by
+// another program later ends the program with one line.
 #pragma once
 
 #include <cstdint>
@@ -39,18 +40,14 @@ struct CardStore {
 // Opens the card file, or else makes the card in memory (a header that is never complete, a
 // state and memories of zeros, guarded as the file's). False only when even that fails. Call
 // once, at module load; the header's check and the power-on of a blank card are the caller's,
-// under the card's lock.
+// under the card's lock, before FinishOpeningCardStore.
 bool OpenCardStore(CardStore* store);
 // Unmaps and closes everything.
 void CloseCardStore(CardStore* store);
 
-// Gives the file every byte of the card on disk, writing each page past the first (which holds
-// the lock word, and has its room) back as it is. Under the card's lock, before a blank card is
-// powered on. The reason it cannot, empty when it could; then a file this program lengthened has
-// its old size again (keeping the first page).
-std::string AllocateCardFile(const CardStore& store);
-// Lets the card file go for `reason` and makes the card in memory. False when even that fails.
-bool MoveCardToMemory(CardStore* store, const std::string& reason);
+// Gives back the card file's making lock, which OpenCardStore leaves held so that no other
+// program opens the card until this one has powered a blank card on.
+void FinishOpeningCardStore();
 
 // Whether the program in `slot` has ended: then this process holds the slot, and no program can
 // take it, until ReleaseEndedSlot.

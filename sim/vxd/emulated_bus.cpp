@@ -125,24 +125,15 @@ void EnterThisProgram() {
 }
 
 // A card file of this layout is used as it is; a blank one, or the card in memory, starts at
-// power-on, the file first given all its room on disk. The reason the file cannot hold the
-// card, empty when it can.
-std::string TakeCardAsItIs() {
+// power-on.
+void TakeCardAsItIs() {
     const BusGuard guard;
     const auto* head = reinterpret_cast<const std::uint8_t*>(store.header);
     const std::uint64_t size = store.path.empty() ? 0 : card_file::kSize;
-    if (card_file::Judge(head, sizeof(card_file::Layout), size) != card_file::Verdict::Card) {
-        if (!store.path.empty()) {
-            const std::string failure = AllocateCardFile(store);
-            if (!failure.empty()) return failure;
-        }
-        EnterThisProgram();
-        PowerCycle();
-        card_file::CompleteHeader(*store.header);
-        return {};
-    }
     EnterThisProgram();
-    return {};
+    if (card_file::Judge(head, sizeof(card_file::Layout), size) == card_file::Verdict::Card) return;
+    PowerCycle();
+    card_file::CompleteHeader(*store.header);
 }
 
 void MakeBoard() {
@@ -184,17 +175,8 @@ bool OpenBus() {
     if (!OpenCardStore(&store)) return false;
     if (!store.path.empty()) UseCardFile();
     MakeBoard();
-    const std::string failure = TakeCardAsItIs();
-    if (!failure.empty()) {
-        cardLock = nullptr;
-        delete board;
-        board = nullptr;
-        if (!MoveCardToMemory(&store, "cannot use card file " + store.path + ": " + failure)) {
-            return false;
-        }
-        MakeBoard();
-        TakeCardAsItIs();
-    }
+    TakeCardAsItIs();
+    FinishOpeningCardStore();
     if (!store.problem.empty()) {
         TellTheProgram(store.problem + "; this program's card is not kept");
     }
