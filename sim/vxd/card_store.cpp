@@ -208,8 +208,8 @@ std::string WriteOnDisk(std::uint64_t offset, const void* bytes, DWORD count) {
 
 // Gives bytes `from` to `to` of the file their room on disk, a piece at a time, each written back
 // with what it holds: a page that is on disk already keeps it, one that is not gets its zeros.
-// Through a buffer, not from the views: reading a page with no room behind it through a view
-// faults on some file systems (tmpfs).
+// Before the file is mapped: a page with no room behind it faults when a view touches it, on some
+// file systems (tmpfs) even to read it.
 std::string WriteBack(std::uint32_t from, std::uint32_t to) {
     constexpr std::uint32_t kPiece = 0x10000;
     std::vector<std::uint8_t> piece(kPiece);
