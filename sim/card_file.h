@@ -53,7 +53,7 @@ struct ProgramEntry {
 };
 constexpr std::uint32_t kProgramSlots = (kStateArea - kProgramsOffset) / sizeof(ProgramEntry);
 constexpr std::uint64_t kSlotLocks = 0x100000000;
-// The byte-range lock a program holds while it judges the file and makes a card of a blank one.
+// The byte-range lock a program holds while it looks at the file and makes it whole.
 constexpr std::uint64_t kMakingLock = kSlotLocks - 1;
 
 struct Layout {
@@ -74,6 +74,15 @@ enum class Verdict {
 // it has, up to sizeof(Layout)). A file that starts with the magic is the card's own; only a
 // complete header of this layout with a sound state is used as it is.
 Verdict Judge(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize);
+
+// Whether a card file of `fileSize` bytes starting with `head` has been made: whole, with a header
+// of this layout, or with the magic alone after the card's room was written out (MadeHeader). Its
+// header alone decides, which only a program that makes the file changes: the state may be
+// changing under another program's bus.
+bool IsMade(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize);
+
+// The header of a file just made: the magic alone, no card in it yet.
+Header MadeHeader();
 
 // The header of this layout, all but the lock word. Written last when a card is made, so that a
 // file cut short meanwhile is not taken for a card.

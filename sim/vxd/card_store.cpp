@@ -153,9 +153,9 @@ void UnlockSlot(HANDLE file, std::uint32_t slot) {
     UnlockFile(file, static_cast<DWORD>(at), static_cast<DWORD>(at >> 32), 1, 0);
 }
 
-// The file's making lock, held while a program judges the file and makes a card of it, so that
-// no program finds a card half made. Its holder is at most writing 16 MiB; one that ended
-// holding it has let go.
+// The file's making lock, held while a program looks at the file and makes it whole, so that no
+// program finds it half made. Its holder is at most writing 16 MiB; one that ended holding it has
+// let go.
 void HoldMakingLock() {
     const auto low = static_cast<DWORD>(card_file::kMakingLock);
     const auto high = static_cast<DWORD>(card_file::kMakingLock >> 32);
@@ -166,6 +166,13 @@ void HoldMakingLock() {
     held.making = true;
 }
 
+void ReleaseMakingLock() {
+    if (!held.making) return;
+    UnlockFile(held.file, static_cast<DWORD>(card_file::kMakingLock),
+               static_cast<DWORD>(card_file::kMakingLock >> 32), 1, 0);
+    held.making = false;
+}
+
 void CloseEverything() {
     Unmap(held.intWindow);
     Unmap(held.extWindow);
@@ -173,7 +180,7 @@ void CloseEverything() {
     Unmap(held.ext);
     if (held.mapping != nullptr) CloseHandle(held.mapping);
     if (held.slotHeld) UnlockSlot(held.file, held.slot);
-    FinishOpeningCardStore();
+    ReleaseMakingLock();
     if (held.file != INVALID_HANDLE_VALUE) CloseHandle(held.file);
     if (held.memory != nullptr) VirtualFree(held.memory, 0, MEM_RELEASE);
     if (held.extMemory != nullptr) VirtualFree(held.extMemory, 0, MEM_RELEASE);
@@ -188,13 +195,6 @@ std::vector<std::uint8_t> ReadHead(HANDLE file) {
     if (!ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) got = 0;
     head.resize(got);
     return head;
-}
-
-// A header with the magic alone: the card's file, but no card in it yet.
-card_file::Header ZeroedHeader() {
-    card_file::Header header = {};
-    std::memcpy(header.magic, card_file::kMagic, sizeof card_file::kMagic);
-    return header;
 }
 
 // Writes `bytes` at `offset`; the system's reason when it cannot, else empty.
@@ -242,12 +242,12 @@ std::string TakeSlot() {
 }
 
 // Gives the file all the card's room on disk and a header with the magic alone, so that the card
-// starts at power-on. Every byte is written back with what it holds, so that a file refused for
-// want of room keeps its contents, and its old size.
+// starts at power-on when a program first reaches it. Every byte is written back with what it
+// holds, so that a file refused for want of room keeps its contents, and its old size.
 std::string MakeCardOfFile(std::uint64_t size) {
     std::string failure = WriteBack(0, card_file::kSize);
     if (failure.empty()) {
-        const card_file::Header header = ZeroedHeader();
+        const card_file::Header header = card_file::MadeHeader();
         failure = WriteOnDisk(0, &header, sizeof header);
     }
     if (!failure.empty()) SetSize(held.file, size);
@@ -255,9 +255,8 @@ std::string MakeCardOfFile(std::uint64_t size) {
 }
 
 // Opens the file for sharing with every other process of the card, and takes it when it is the
-// card's: a blank one (empty, cut short, of another layout) is made into a card first, under the
-// making lock, which the caller gives back (FinishOpeningCardStore) once the card is powered on.
-// Returns the reason it cannot be used, empty when it can.
+// card's, making it whole first when it is not (empty, cut short, of another layout). Returns the
+// reason it cannot be used, empty when it can.
 std::string OpenCardFile(const std::string& path) {
     const std::wstring widePath = Utf16(path);
     if (widePath.size() >= MAX_PATH) return "the path is too long";
@@ -281,7 +280,10 @@ std::string OpenCardFile(const std::string& path) {
                " without the card's header)";
     }
     std::string failure = TakeSlot();
-    if (failure.empty() && verdict == card_file::Verdict::Blank) failure = MakeCardOfFile(size);
+    if (failure.empty() && !card_file::IsMade(head.data(), head.size(), size)) {
+        failure = MakeCardOfFile(size);
+    }
+    ReleaseMakingLock();
     if (!failure.empty()) return failure;
     held.mapping =
         CreateFileMappingW(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
@@ -344,13 +346,6 @@ bool OpenCardStore(CardStore* store) {
     store->extMem = held.ext.view;
     store->path = path;
     return true;
-}
-
-void FinishOpeningCardStore() {
-    if (!held.making) return;
-    UnlockFile(held.file, static_cast<DWORD>(card_file::kMakingLock),
-               static_cast<DWORD>(card_file::kMakingLock >> 32), 1, 0);
-    held.making = false;
 }
 
 bool HoldEndedSlot(const CardStore&, std::uint32_t slot) {

@@ -39,15 +39,11 @@ struct CardStore {
 
 // Opens the card file, or else makes the card in memory (a header that is never complete, a
 // state and memories of zeros, guarded as the file's). False only when even that fails. Call
-// once, at module load; the header's check and the power-on of a blank card are the caller's,
-// under the card's lock, before FinishOpeningCardStore.
+// once, at module load; the check of the card in the file and the power-on of a blank card are
+// the caller's, under the card's lock.
 bool OpenCardStore(CardStore* store);
 // Unmaps and closes everything.
 void CloseCardStore(CardStore* store);
-
-// Gives back the card file's making lock, which OpenCardStore leaves held so that no other
-// program opens the card until this one has powered a blank card on.
-void FinishOpeningCardStore();
 
 // Whether the program in `slot` has ended: then this process holds the slot, and no program can
 // take it, until ReleaseEndedSlot.

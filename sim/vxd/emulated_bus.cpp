@@ -33,6 +33,7 @@ bool windowsTraced = false;
 
 volatile LONG* cardLock = nullptr;  // the card's lock word
 LONG self = 0;                      // this process's slot, plus one
+bool cardLookedAt = false;
 
 std::uint32_t AddressOf(const std::uint8_t* memory) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
@@ -63,10 +64,15 @@ std::string Holder(LONG owner) {
 }
 
 // Ctrl+C while the program waits for the card ends it, as it would a program that waits for
-// input: the program's own handler would only ask the wait to stop, which it cannot.
+// input: the program's own handler would only ask the wait to stop, which it cannot. The trace
+// file gets its summary (the waiting thread holds the bus, so no other writes it); then the
+// process ends at once, since an orderly exit would wait for locks the waiting thread may hold
+// (Wine's exit does, measured).
 BOOL WINAPI EndTheWait(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    ExitProcess(kControlCExit);
+    traceFile.Close();
+    TerminateProcess(GetCurrentProcess(), kControlCExit);
+    return TRUE;
 }
 
 // Waits for the card's lock, which another program holds: spinning, yielding, then sleeping,
@@ -124,15 +130,17 @@ void EnterThisProgram() {
     store.programs[store.slot] = entry;
 }
 
-// A card file of this layout is used as it is; a blank one, or the card in memory, starts at
-// power-on.
-void TakeCardAsItIs() {
-    const BusGuard guard;
+// The card as the file holds it when it is one of this layout, else (a file just made, a state
+// out of bounds, the card in memory) a blank card at power-on. Under the bus, once, at the
+// process's first access: not at load, where a wait for the bus would hold the loader's lock, and
+// with it every thread the program starts, such as the one Ctrl+C runs on.
+void LookAtTheCard() {
+    cardLookedAt = true;
     const auto* head = reinterpret_cast<const std::uint8_t*>(store.header);
     const std::uint64_t size = store.path.empty() ? 0 : card_file::kSize;
-    EnterThisProgram();
     if (card_file::Judge(head, sizeof(card_file::Layout), size) == card_file::Verdict::Card) return;
-    PowerCycle();
+    board->PowerOn();
+    ZeroMemories(store);
     card_file::CompleteHeader(*store.header);
 }
 
@@ -154,12 +162,13 @@ void UseCardFile() {
 }  // namespace
 
 void TakeCardLock() {
-    if (cardLock == nullptr) return;
-    const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
-    // This process's own slot while it holds no guard: a thread of it ended holding the lock,
-    // which is this thread's now.
-    if (owner == 0 || owner == self) return;
-    WaitForCardLock();
+    if (cardLock != nullptr) {
+        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
+        // This process's own slot while it holds no guard: a thread of it ended holding the lock,
+        // which is this thread's now.
+        if (owner != 0 && owner != self) WaitForCardLock();
+    }
+    if (!cardLookedAt) LookAtTheCard();
 }
 
 // A plain store after a release fence: on x86 every earlier write of the card is seen before it,
@@ -175,8 +184,7 @@ bool OpenBus() {
     if (!OpenCardStore(&store)) return false;
     if (!store.path.empty()) UseCardFile();
     MakeBoard();
-    TakeCardAsItIs();
-    FinishOpeningCardStore();
+    EnterThisProgram();
     if (!store.problem.empty()) {
         TellTheProgram(store.problem + "; this program's card is not kept");
     }
@@ -189,6 +197,7 @@ bool OpenBus() {
 
 void CloseBus(bool processExit) {
     traceFile.Close();
+    cardLookedAt = false;
     windowsTraced = false;
     // At process exit a thread may have died holding it; a process that merely maps the file
     // must not free another's. A file cut short may no longer hold the lock word's page.

@@ -25,11 +25,11 @@
 
 namespace vexo::sim::vxd {
 
-// At process attach, before any handler or export can run: opens the card store, takes the card
-// file as it is or powers a blank card on (under the bus), says once on standard error when the
-// card lives in memory, places the windows (inaccessible views when VEXO_SIM_TRACE names a
-// file, so that each access can be traced) and opens the trace file. False when no card can be
-// made at all.
+// At process attach, before any handler or export can run: opens the card store, says once on
+// standard error when the card lives in memory, places the windows (inaccessible views when
+// VEXO_SIM_TRACE names a file, so that each access can be traced) and opens the trace file. The
+// first access then takes the card file as it is or powers a blank card on. False when no card
+// can be made at all.
 bool OpenBus();
 // At detach. At process exit without the thread lock: the other threads are gone, and one of them
 // may have died holding it; the card's lock is given back if this process still holds it.

@@ -36,6 +36,10 @@ wait_for() {
 
 # A prefix of this test's own, made as every Windows test's is, with the card at power-on.
 "$scripts/wine-run.sh" --keep "$prefix" "$template" -- "$folder/vexosim.exe" reset
+# wine-run.sh leaves a watcher behind that ends the prefix's Wine server once the script is gone;
+# it must be done before this test's programs start.
+until=$((SECONDS + 30))
+while pgrep -f -- "--keep $prefix" >/dev/null && [ $SECONDS -lt $until ]; do sleep 0.2; done
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$folder"
 
