@@ -123,9 +123,13 @@ void EnterThisProgram() {
     if (store.programs == nullptr) return;
     card_file::ProgramEntry entry = {};
     entry.processId = GetCurrentProcessId();
-    std::string name = ProgramName().substr(0, sizeof entry.name - 1);
-    while (!name.empty() && (name.back() & 0xC0) == 0x80) name.pop_back();  // a character cut
-    if (!name.empty() && (name.back() & 0x80) != 0) name.pop_back();
+    std::string name = ProgramName();
+    if (name.size() >= sizeof entry.name) {
+        // Cut short, and without the rest of a character cut in two.
+        name.resize(sizeof entry.name - 1);
+        while (!name.empty() && (name.back() & 0xC0) == 0x80) name.pop_back();
+        if (!name.empty() && (name.back() & 0x80) != 0) name.pop_back();
+    }
     std::memcpy(entry.name, name.data(), name.size());
     store.programs[store.slot] = entry;
 }
