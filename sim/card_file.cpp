@@ -19,6 +19,24 @@ Verdict Judge(const std::uint8_t* head, std::size_t headSize, std::uint64_t file
     return thisLayout && StateIsSound(layout.state) ? Verdict::Card : Verdict::Blank;
 }
 
+bool IsMade(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize) {
+    if (fileSize < kSize || headSize < sizeof(Header)) return false;
+    Header h;
+    std::memcpy(&h, head, sizeof h);
+    const bool thisLayout =
+        h.version == kVersion && h.stateSize == sizeof(Layout) && h.fileSize == kSize;
+    const Header made = MadeHeader();
+    const bool justMade =
+        h.version == made.version && h.stateSize == made.stateSize && h.fileSize == made.fileSize;
+    return std::memcmp(h.magic, kMagic, sizeof kMagic) == 0 && (thisLayout || justMade);
+}
+
+Header MadeHeader() {
+    Header header = {};
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    return header;
+}
+
 void CompleteHeader(Header& header) {
     header.version = kVersion;
     header.stateSize = sizeof(Layout);

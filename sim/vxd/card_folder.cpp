@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "host_program.h"
+
 namespace vexo::sim::vxd {
 namespace {
 
@@ -13,7 +15,7 @@ constexpr int kCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
 constexpr char kEveryUserMayWrite[] = "D:(A;OICI;FA;;;WD)";
 constexpr DWORD kSddlRevision = 1;
 
-using GetFolderPathFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+using GetFolderPathFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using ConvertSddlFunction = BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 
 // A system DLL's function, the DLL loaded when it is not yet. The module looks these up at run
@@ -33,7 +35,7 @@ void MakeFolderForEveryUser(const std::string& folder) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (convert != nullptr) convert(kEveryUserMayWrite, kSddlRevision, &descriptor, nullptr);
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    CreateDirectoryA(folder.c_str(), descriptor != nullptr ? &security : nullptr);
+    CreateDirectoryW(Utf16(folder).c_str(), descriptor != nullptr ? &security : nullptr);
     if (descriptor != nullptr) LocalFree(descriptor);
 }
 
@@ -41,13 +43,13 @@ void MakeFolderForEveryUser(const std::string& folder) {
 
 std::string CommonCardFolder() {
     const auto getFolderPath = reinterpret_cast<GetFolderPathFunction>(
-        reinterpret_cast<void*>(SystemFunction("shell32.dll", "SHGetFolderPathA")));
-    char common[MAX_PATH] = {};
+        reinterpret_cast<void*>(SystemFunction("shell32.dll", "SHGetFolderPathW")));
+    wchar_t common[MAX_PATH] = {};
     if (getFolderPath == nullptr ||
         getFolderPath(nullptr, kCommonAppData, nullptr, 0, common) != S_OK) {
         return {};
     }
-    std::string folder = common;
+    std::string folder = Utf8(common);
     if (folder.empty()) return {};
     if (folder.back() != '\\') folder += '\\';
     folder += kKitFolder;

@@ -15,7 +15,8 @@
 namespace vexo::sim::vxd {
 
 // The kit's folder in the common application data folder, made when missing, with a final
-// backslash; empty when the system does not say where that folder is.
+// backslash, in UTF-8 as every path inside the module; empty when the system does not say where
+// that folder is.
 std::string CommonCardFolder();
 
 }  // namespace vexo::sim::vxd

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <new>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct GuardedView {
 // What the store holds open besides what CardStore shows.
 struct Mapping {
     HANDLE file = INVALID_HANDLE_VALUE;
+    bool making = false;  // the file's making lock is this process's
+    bool slotHeld = false;
+    std::uint32_t slot = 0;
     HANDLE mapping = nullptr;
     GuardedView head;  // header, state and internal memory
     GuardedView ext;   // external memory
@@ -61,12 +65,40 @@ std::string ChosenPath() {
         const std::string folder = CommonCardFolder();
         return folder.empty() ? folder : folder + kDefaultFileName;
     }
-    char folder[MAX_PATH] = {};
-    const UINT folderLength = GetWindowsDirectoryA(folder, sizeof folder);
-    if (folderLength == 0 || folderLength >= sizeof folder) return {};
-    std::string path = folder;
+    wchar_t folder[MAX_PATH] = {};
+    const UINT folderLength = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH) return {};
+    std::string path = Utf8(folder);
     if (path.back() != '\\') path += '\\';
     return path + kDefaultFileName;
+}
+
+// Whether `path` names one of the system's devices (CON, NUL, COM1, ...), which Windows finds in
+// a file name of any folder, with any extension.
+bool IsDeviceName(const std::wstring& path) {
+    std::wstring name = path.substr(path.find_last_of(L"\\/:") + 1);
+    name = name.substr(0, name.find(L'.'));
+    while (!name.empty() && name.back() == L' ') name.pop_back();
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices) {
+        if (name == device) return true;
+    }
+    const bool numbered = name.size() == 4 && name[3] >= L'1' && name[3] <= L'9';
+    return numbered && (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0);
+}
+
+std::uint64_t SizeOf(HANDLE file) {
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    return (std::uint64_t{high} << 32) | low;
+}
+
+bool SetSize(HANDLE file, std::uint64_t size) {
+    LONG high = static_cast<LONG>(size >> 32);
+    SetFilePointer(file, static_cast<LONG>(size & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    return SetEndOfFile(file) != FALSE;
 }
 
 // Why a file cannot be opened, in words.
@@ -116,12 +148,45 @@ void Unmap(GuardedView& view) {
     view = {};
 }
 
+// The byte-range lock that `slot`'s program holds while it runs.
+BOOL LockSlot(HANDLE file, std::uint32_t slot) {
+    const std::uint64_t at = card_file::kSlotLocks + slot;
+    return LockFile(file, static_cast<DWORD>(at), static_cast<DWORD>(at >> 32), 1, 0);
+}
+
+void UnlockSlot(HANDLE file, std::uint32_t slot) {
+    const std::uint64_t at = card_file::kSlotLocks + slot;
+    UnlockFile(file, static_cast<DWORD>(at), static_cast<DWORD>(at >> 32), 1, 0);
+}
+
+// The file's making lock, held while a program looks at the file and makes it whole, so that no
+// program finds it half made. Its holder is at most writing 16 MiB; one that ended holding it has
+// let go.
+void HoldMakingLock() {
+    const auto low = static_cast<DWORD>(card_file::kMakingLock);
+    const auto high = static_cast<DWORD>(card_file::kMakingLock >> 32);
+    while (!LockFile(held.file, low, high, 1, 0)) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION) return;  // a file system without locks
+        Sleep(1);
+    }
+    held.making = true;
+}
+
+void ReleaseMakingLock() {
+    if (!held.making) return;
+    UnlockFile(held.file, static_cast<DWORD>(card_file::kMakingLock),
+               static_cast<DWORD>(card_file::kMakingLock >> 32), 1, 0);
+    held.making = false;
+}
+
 void CloseEverything() {
     Unmap(held.intWindow);
     Unmap(held.extWindow);
     Unmap(held.head);
     Unmap(held.ext);
     if (held.mapping != nullptr) CloseHandle(held.mapping);
+    if (held.slotHeld) UnlockSlot(held.file, held.slot);
+    ReleaseMakingLock();
     if (held.file != INVALID_HANDLE_VALUE) CloseHandle(held.file);
     if (held.memory != nullptr) VirtualFree(held.memory, 0, MEM_RELEASE);
     if (held.extMemory != nullptr) VirtualFree(held.extMemory, 0, MEM_RELEASE);
@@ -138,51 +203,96 @@ std::vector<std::uint8_t> ReadHead(HANDLE file) {
     return head;
 }
 
-// A header with the magic alone: the card's file, but no card in it yet.
-card_file::Header ZeroedHeader() {
-    card_file::Header header = {};
-    std::memcpy(header.magic, card_file::kMagic, sizeof card_file::kMagic);
-    return header;
-}
-
-void WriteHeaderOnDisk(const card_file::Header& header, DWORD bytes) {
+// Writes `bytes` at `offset`; the system's reason when it cannot, else empty.
+std::string WriteOnDisk(std::uint64_t offset, const void* bytes, DWORD count) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetFilePointer(held.file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
     DWORD written = 0;
-    SetFilePointer(held.file, 0, nullptr, FILE_BEGIN);
-    WriteFile(held.file, &header, bytes, &written, nullptr);
+    if (!WriteFile(held.file, bytes, count, &written, nullptr)) return SystemReason(GetLastError());
+    return written == count ? std::string() : SystemReason(ERROR_DISK_FULL);
 }
 
-// Opens the file for sharing with every other process of the card, and takes it when it is
-// the card's: an empty one gets the magic at once, so that another process opening it meanwhile
-// knows it for the card's too; one cut short loses its header, so that the card starts anew.
-// Returns the reason it cannot be used, empty when it can.
+// Gives bytes `from` to `to` of the file their room on disk, a piece at a time, each written back
+// with what it holds: a page that is on disk already keeps it, one that is not gets its zeros.
+// Before the file is mapped: a page with no room behind it faults when a view touches it, on some
+// file systems (tmpfs) even to read it.
+std::string WriteBack(std::uint32_t from, std::uint32_t to) {
+    constexpr std::uint32_t kPiece = 0x10000;
+    std::vector<std::uint8_t> piece(kPiece);
+    for (std::uint32_t at = from; at < to; at += kPiece) {
+        const DWORD count = std::min(kPiece, to - at);
+        SetFilePointer(held.file, static_cast<LONG>(at), nullptr, FILE_BEGIN);
+        DWORD got = 0;
+        if (!ReadFile(held.file, piece.data(), count, &got, nullptr)) {
+            return SystemReason(GetLastError());
+        }
+        std::fill(piece.begin() + got, piece.begin() + count, std::uint8_t{0});  // past the end
+        const std::string failure = WriteOnDisk(at, piece.data(), count);
+        if (!failure.empty()) return failure;
+    }
+    return {};
+}
+
+// This program's slot: the first whose byte-range lock no running program holds.
+std::string TakeSlot() {
+    for (std::uint32_t slot = 0; slot < card_file::kProgramSlots; ++slot) {
+        if (LockSlot(held.file, slot)) {
+            held.slotHeld = true;
+            held.slot = slot;
+            return {};
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION) return "it cannot be locked: " + SystemReason(error);
+    }
+    return "it is open in " + std::to_string(card_file::kProgramSlots) + " programs already";
+}
+
+// Gives the file all the card's room on disk and a header with the magic alone, so that the card
+// starts at power-on when a program first reaches it. Every byte is written back with what it
+// holds, so that a file refused for want of room keeps its contents, and its old size.
+std::string MakeCardOfFile(std::uint64_t size) {
+    std::string failure = WriteBack(0, card_file::kSize);
+    if (failure.empty()) {
+        const card_file::Header header = card_file::MadeHeader();
+        failure = WriteOnDisk(0, &header, sizeof header);
+    }
+    if (!failure.empty()) SetSize(held.file, size);
+    return failure;
+}
+
+// Opens the file for sharing with every other process of the card, and takes it when it is the
+// card's, making it whole first when it is not (empty, cut short, of another layout). Returns the
+// reason it cannot be used, empty when it can.
 std::string OpenCardFile(const std::string& path) {
-    if (path.size() >= MAX_PATH) return "the path is too long";
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring widePath = Utf16(path);
+    if (widePath.size() >= MAX_PATH) return "the path is too long";
+    // A device would block the first read, or could never be mapped.
+    if (IsDeviceName(widePath)) return "it is not a file on a disk";
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return "it is a folder";
     }
-    held.file =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    held.file = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held.file == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
-    // A pipe or a device would block the first read, or could never be mapped.
     if (GetFileType(held.file) != FILE_TYPE_DISK) return "it is not a file on a disk";
-    DWORD high = 0;
-    const DWORD low = GetFileSize(held.file, &high);
-    const std::uint64_t size = (std::uint64_t{high} << 32) | low;
+    HoldMakingLock();
+    const std::uint64_t size = SizeOf(held.file);
     const std::vector<std::uint8_t> head = ReadHead(held.file);
-    if (card_file::Judge(head.data(), head.size(), size) == card_file::Verdict::Foreign) {
+    const card_file::Verdict verdict = card_file::Judge(head.data(), head.size(), size);
+    if (verdict == card_file::Verdict::Foreign) {
         return "it is not a card file (" + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
                " without the card's header)";
     }
-    if (size == 0) {
-        WriteHeaderOnDisk(ZeroedHeader(), sizeof card_file::kMagic);
-    } else if (size > sizeof card_file::kMagic && size < card_file::kSize) {
-        // One of the card's own files cut short: whatever its header says, the rest is gone.
-        WriteHeaderOnDisk(ZeroedHeader(), sizeof(card_file::Header));
+    std::string failure = TakeSlot();
+    if (failure.empty() && !card_file::IsMade(head.data(), head.size(), size)) {
+        failure = MakeCardOfFile(size);
     }
+    ReleaseMakingLock();
+    if (!failure.empty()) return failure;
     held.mapping =
-        CreateFileMappingA(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
+        CreateFileMappingW(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
     if (held.mapping == nullptr) return "it cannot be mapped: " + OpenFailure(GetLastError());
     held.head = MapGuarded(held.mapping, 0, kExtMemOffset);
     held.ext = MapGuarded(held.mapping, kExtMemOffset, kExtMemSize);
@@ -216,24 +326,49 @@ bool MakeCardInMemory(CardStore* store) {
     return true;
 }
 
+// Lets the card file go for `problem` and makes the card in memory.
+bool CardInMemory(CardStore* store, const std::string& problem) {
+    CloseEverything();
+    store->problem = problem;
+    return MakeCardInMemory(store);
+}
+
 }  // namespace
 
 bool OpenCardStore(CardStore* store) {
     *store = CardStore{};
     const std::string path = ChosenPath();
     std::string problem = path.empty() ? "the Windows folder is unknown" : OpenCardFile(path);
-    if (problem.empty()) {
-        auto* layout = reinterpret_cast<card_file::Layout*>(held.head.view);
-        store->header = &layout->header;
-        store->state = &layout->state;
-        store->intMem = held.head.view + kIntMemOffset;
-        store->extMem = held.ext.view;
-        store->path = path;
-        return true;
-    }
-    CloseEverything();
-    store->problem = "cannot use card file " + (path.empty() ? "(none)" : path) + ": " + problem;
-    return MakeCardInMemory(store);
+    if (!problem.empty())
+        return CardInMemory(
+            store, "cannot use card file " + (path.empty() ? "(none)" : path) + ": " + problem);
+    auto* layout = reinterpret_cast<card_file::Layout*>(held.head.view);
+    store->header = &layout->header;
+    store->state = &layout->state;
+    store->programs =
+        reinterpret_cast<card_file::ProgramEntry*>(held.head.view + card_file::kProgramsOffset);
+    store->slot = held.slot;
+    store->intMem = held.head.view + kIntMemOffset;
+    store->extMem = held.ext.view;
+    store->path = path;
+    return true;
+}
+
+bool HoldEndedSlot(const CardStore&, std::uint32_t slot) {
+    return held.file != INVALID_HANDLE_VALUE && LockSlot(held.file, slot);
+}
+
+void ReleaseEndedSlot(const CardStore&, std::uint32_t slot) {
+    UnlockSlot(held.file, slot);
+}
+
+bool CardFileCutShort(const CardStore& store, std::uint64_t* size) {
+    if (store.path.empty()) return false;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(held.file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    *size = (std::uint64_t{high} << 32) | low;
+    return *size < card_file::kSize;
 }
 
 void CloseCardStore(CardStore* store) {

@@ -9,7 +9,13 @@
 // folder instead (card_folder.h). VEXO_SIM_CARD names another file (a Windows path, or a Unix path
 // starting with '/', which Wine reaches through drive Z:). Its layout is card_file.h's. Only a
 // missing or empty file, or one that starts with the card's magic, is taken; any other, and any
-// file that cannot be opened and mapped, is left as it is and the card lives in memory.
+// file that cannot be opened, mapped or given room for the whole card, is left as it is and the
+// card lives in memory.
+//
+// The file is whole or not used: a blank card's file is given every byte on disk before it is
+// mapped, so that a full disk is found then, and not by a store into a page with no room behind
+// it; a file refused for want of room keeps its contents and its size. A file cut short by
+// another program later ends the program with one line.
 #pragma once
 
 #include <cstdint>
@@ -25,20 +31,32 @@ struct CardStore {
     CardState* state = nullptr;
     std::uint8_t* intMem = nullptr;  // kIntMemSize bytes, then an inaccessible page
     std::uint8_t* extMem = nullptr;  // kExtMemSize bytes, then an inaccessible page
-    std::string path;                // the card file, Windows path; empty in memory
-    std::string problem;             // why the card file is not used, with its name
+    // The programs that have the card open, kProgramSlots entries; null in memory.
+    card_file::ProgramEntry* programs = nullptr;
+    std::uint32_t slot = 0;  // this program's slot, with the file
+    std::string path;        // the card file, Windows path (UTF-8); empty in memory
+    std::string problem;     // why the card file is not used, with its name
 };
 
 // Opens the card file, or else makes the card in memory (a header that is never complete, a
 // state and memories of zeros, guarded as the file's). False only when even that fails. Call
-// once, at module load; the header's check and the power-on of a blank card are the caller's,
-// under the card's lock.
+// once, at module load; the check of the card in the file and the power-on of a blank card are
+// the caller's, under the card's lock.
 bool OpenCardStore(CardStore* store);
 // Unmaps and closes everything.
 void CloseCardStore(CardStore* store);
 
-// Zeroes both memories, writing only pages that hold something, so that pages of the file that
-// were never written stay unwritten.
+// Whether the program in `slot` has ended: then this process holds the slot, and no program can
+// take it, until ReleaseEndedSlot.
+bool HoldEndedSlot(const CardStore& store, std::uint32_t slot);
+void ReleaseEndedSlot(const CardStore& store, std::uint32_t slot);
+
+// Whether the card file is now shorter than the card, which only another program can have done,
+// and how long it is.
+bool CardFileCutShort(const CardStore& store, std::uint64_t* size);
+
+// Zeroes both memories, writing only pages that hold something, so that a power cycle dirties
+// no more of the file than the card used.
 void ZeroMemories(const CardStore& store);
 
 // For tracing window accesses: maps the memories a second time, inaccessible, for the windows

@@ -15,6 +15,7 @@
 
 #include "board.h"
 #include "emulated_bus.h"
+#include "host_program.h"
 #include "trap_handler.h"
 #include "vexolite_sim.h"
 
@@ -349,9 +350,20 @@ int SIM_CALL SimGetCardState(SimCardState* state) {
     return 1;
 }
 
+uint32_t SIM_CALL SimGetFailingCodes(uint32_t* codes, uint32_t size) {
+    const BusGuard guard;
+    Board* board = BusBoard();
+    if (board == nullptr) return 0;
+    const vexo::sim::CodeSet& failing = board->driver.failingCodes;
+    if (codes != nullptr) {
+        std::copy_n(failing.begin(), std::min<std::size_t>(size, failing.size()), codes);
+    }
+    return static_cast<uint32_t>(failing.size());
+}
+
 uint32_t SIM_CALL SimGetCardFile(char* path, uint32_t size) {
     const ProcessGuard guard;  // the path is this process's own, set when the module loaded
-    const std::string& file = vexo::sim::vxd::BusStore().path;
+    const std::string file = vexo::sim::vxd::Ansi(vexo::sim::vxd::BusStore().path);
     if (path != nullptr && size != 0) {
         const std::size_t copied = std::min<std::size_t>(file.size(), size - 1);
         std::memcpy(path, file.data(), copied);

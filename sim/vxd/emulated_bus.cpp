@@ -21,6 +21,9 @@ constexpr std::size_t kTraceLimit = 1u << 20;
 constexpr std::uint32_t kSpins = 64;
 constexpr std::uint32_t kYields = 1024;
 constexpr std::uint32_t kAttemptsPerOwnerCheck = 64;
+// ms: a wait this long is no access of another program's; the waiting program says for whom.
+constexpr DWORD kWaitBeforeTelling = 5000;
+constexpr DWORD kControlCExit = 0xC000013Au;  // STATUS_CONTROL_C_EXIT, as the system ends it
 
 CardStore store;
 Board* board = nullptr;
@@ -29,18 +32,77 @@ TracedWindow tracedWindows[2] = {};
 bool windowsTraced = false;
 
 volatile LONG* cardLock = nullptr;  // the card's lock word
-LONG self = 0;                      // this process's id
+LONG self = 0;                      // this process's slot, plus one
+bool cardLookedAt = false;
 
 std::uint32_t AddressOf(const std::uint8_t* memory) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
 }
 
-bool OwnerRuns(LONG owner) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(owner));
-    if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
-    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return runs;
+// Takes the lock from `owner` when its program has ended. Its slot is held meanwhile, so that no
+// program starting now can take the slot, and with it the lock.
+bool TakeOverFromEndedProgram(LONG owner) {
+    const auto slot = static_cast<std::uint32_t>(owner - 1);
+    if (slot >= card_file::kProgramSlots) {
+        // No program's slot: a damaged lock word, held by nobody.
+        return InterlockedCompareExchange(cardLock, self, owner) == owner;
+    }
+    if (!HoldEndedSlot(store, slot)) return false;
+    const bool taken = InterlockedCompareExchange(cardLock, self, owner) == owner;
+    ReleaseEndedSlot(store, slot);
+    return taken;
+}
+
+// The program that holds the card, as it entered itself in its slot.
+std::string Holder(LONG owner) {
+    const auto slot = static_cast<std::uint32_t>(owner - 1);
+    if (slot >= card_file::kProgramSlots) return "a program that left no name";
+    const card_file::ProgramEntry entry = store.programs[slot];
+    const std::string name(entry.name, strnlen(entry.name, sizeof entry.name));
+    return (name.empty() ? "a program" : name) + " (process " + std::to_string(entry.processId) +
+           ")";
+}
+
+// Ctrl+C while the program waits for the card ends it, as it would a program that waits for
+// input: the program's own handler would only ask the wait to stop, which it cannot. The trace
+// file gets its summary (the waiting thread holds the bus, so no other writes it); then the
+// process ends at once, since an orderly exit would wait for locks the waiting thread may hold
+// (Wine's exit does, measured).
+BOOL WINAPI EndTheWait(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    traceFile.Close();
+    TerminateProcess(GetCurrentProcess(), kControlCExit);
+    return TRUE;
+}
+
+// Waits for the card's lock, which another program holds: spinning, yielding, then sleeping,
+// taking it over from a program that ended while it held it, and saying once, after a while,
+// which program it waits for. Out of line, so that taking a free lock costs no stack frame.
+[[gnu::noinline, gnu::cold]] void WaitForCardLock() {
+    const DWORD begun = GetTickCount();
+    bool told = false;
+    bool endsOnControlC = false;
+    for (std::uint32_t attempt = 0;; ++attempt) {
+        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
+        if (owner == 0) break;
+        if (attempt < kSpins) {
+            YieldProcessor();
+            continue;
+        }
+        if (attempt % kAttemptsPerOwnerCheck == 0 && TakeOverFromEndedProgram(owner)) break;
+        if (attempt >= kYields && !endsOnControlC) {
+            // Registered last, this handler is asked first.
+            endsOnControlC = SetConsoleCtrlHandler(EndTheWait, TRUE) != FALSE;
+        }
+        if (!told && GetTickCount() - begun > kWaitBeforeTelling) {
+            told = true;
+            TellTheProgram("waiting for the card, which " + Holder(owner) + " has held for " +
+                           std::to_string(kWaitBeforeTelling / 1000) +
+                           " s; Ctrl+C ends this program");
+        }
+        Sleep(attempt < kYields ? 0 : 1);
+    }
+    if (endsOnControlC) SetConsoleCtrlHandler(EndTheWait, FALSE);
 }
 
 void TraceWindows() {
@@ -56,36 +118,61 @@ void TraceWindows() {
     windowsTraced = true;
 }
 
-// A card file of this layout is used as it is; a blank one, or the card in memory, starts at
-// power-on.
-void TakeCardAsItIs() {
-    const BusGuard guard;
+// This program in its slot, for programs that wait for it.
+void EnterThisProgram() {
+    if (store.programs == nullptr) return;
+    card_file::ProgramEntry entry = {};
+    entry.processId = GetCurrentProcessId();
+    std::string name = ProgramName();
+    if (name.size() >= sizeof entry.name) {
+        // Cut short, and without the rest of a character cut in two.
+        name.resize(sizeof entry.name - 1);
+        while (!name.empty() && (name.back() & 0xC0) == 0x80) name.pop_back();
+        if (!name.empty() && (name.back() & 0x80) != 0) name.pop_back();
+    }
+    std::memcpy(entry.name, name.data(), name.size());
+    store.programs[store.slot] = entry;
+}
+
+// The card as the file holds it when it is one of this layout, else (a file just made, a state
+// out of bounds, the card in memory) a blank card at power-on. Under the bus, once, at the
+// process's first access: not at load, where a wait for the bus would hold the loader's lock, and
+// with it every thread the program starts, such as the one Ctrl+C runs on.
+[[gnu::noinline, gnu::cold]] void LookAtTheCard() {
+    cardLookedAt = true;
     const auto* head = reinterpret_cast<const std::uint8_t*>(store.header);
     const std::uint64_t size = store.path.empty() ? 0 : card_file::kSize;
     if (card_file::Judge(head, sizeof(card_file::Layout), size) == card_file::Verdict::Card) return;
-    PowerCycle();
+    board->PowerOn();
+    ZeroMemories(store);
     card_file::CompleteHeader(*store.header);
+}
+
+void MakeBoard() {
+    board = new Board(*store.state, store.intMem, store.extMem);
+    board->intWindowAddress = AddressOf(store.intMem);
+    board->extWindowAddress = AddressOf(store.extMem);
+    board->traceLimit = kTraceLimit;
+}
+
+void UseCardFile() {
+    self = static_cast<LONG>(store.slot + 1);
+    cardLock = reinterpret_cast<volatile LONG*>(&store.header->lockOwner);
+    // A program that had this slot ended, maybe holding the bus: the slot is free, so no
+    // running program holds the lock under this name.
+    InterlockedCompareExchange(cardLock, 0, self);
 }
 
 }  // namespace
 
 void TakeCardLock() {
-    if (cardLock == nullptr) return;
-    for (std::uint32_t attempt = 0;; ++attempt) {
+    if (cardLock != nullptr) {
         const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
-        // This process's own id while it holds no guard: a process that had the same id died
-        // holding the lock, which is this process's now.
-        if (owner == 0 || owner == self) return;
-        if (attempt < kSpins) {
-            YieldProcessor();
-            continue;
-        }
-        if (attempt % kAttemptsPerOwnerCheck == 0 && !OwnerRuns(owner) &&
-            InterlockedCompareExchange(cardLock, self, owner) == owner) {
-            return;
-        }
-        Sleep(attempt < kYields ? 0 : 1);
+        // This process's own slot while it holds no guard: a thread of it ended holding the lock,
+        // which is this thread's now.
+        if (owner != 0 && owner != self) WaitForCardLock();
     }
+    if (!cardLookedAt) LookAtTheCard();
 }
 
 // A plain store after a release fence: on x86 every earlier write of the card is seen before it,
@@ -98,17 +185,13 @@ void GiveBackCardLock() {
 
 bool OpenBus() {
     InitializeCriticalSection(&busThreads.lock);
-    self = static_cast<LONG>(GetCurrentProcessId());
     if (!OpenCardStore(&store)) return false;
+    if (!store.path.empty()) UseCardFile();
+    MakeBoard();
+    EnterThisProgram();
     if (!store.problem.empty()) {
         TellTheProgram(store.problem + "; this program's card is not kept");
     }
-    cardLock = reinterpret_cast<volatile LONG*>(&store.header->lockOwner);
-    board = new Board(*store.state, store.intMem, store.extMem);
-    board->intWindowAddress = AddressOf(store.intMem);
-    board->extWindowAddress = AddressOf(store.extMem);
-    board->traceLimit = kTraceLimit;
-    TakeCardAsItIs();
     if (traceFile.OpenFromEnvironment()) {
         TraceWindows();
         traceFile.Start(windowsTraced);
@@ -118,15 +201,29 @@ bool OpenBus() {
 
 void CloseBus(bool processExit) {
     traceFile.Close();
+    cardLookedAt = false;
     windowsTraced = false;
     // At process exit a thread may have died holding it; a process that merely maps the file
-    // must not free another's.
-    if (cardLock != nullptr) InterlockedCompareExchange(cardLock, 0, self);
+    // must not free another's. A file cut short may no longer hold the lock word's page.
+    std::uint64_t size = 0;
+    if (cardLock != nullptr && !CardFileCutShort(store, &size)) {
+        InterlockedCompareExchange(cardLock, 0, self);
+    }
     cardLock = nullptr;
     delete board;
     board = nullptr;
     CloseCardStore(&store);
     if (!processExit) DeleteCriticalSection(&busThreads.lock);
+}
+
+void EndIfCardFileCutShort() {
+    std::uint64_t size = 0;
+    if (!CardFileCutShort(store, &size)) return;
+    cardLock = nullptr;
+    TellTheProgram("the card file " + store.path + " was cut short to " + std::to_string(size) +
+                   (size == 1 ? " byte" : " bytes") +
+                   " by another program: the card is gone, and this program ends");
+    ExitProcess(1);
 }
 
 Board* BusBoard() {

@@ -25,15 +25,19 @@
 
 namespace vexo::sim::vxd {
 
-// At process attach, before any handler or export can run: opens the card store, takes the card
-// file as it is or powers a blank card on (under the bus), says once on standard error when the
-// card lives in memory, places the windows (inaccessible views when VEXO_SIM_TRACE names a
-// file, so that each access can be traced) and opens the trace file. False when no card can be
-// made at all.
+// At process attach, before any handler or export can run: opens the card store, says once on
+// standard error when the card lives in memory, places the windows (inaccessible views when
+// VEXO_SIM_TRACE names a file, so that each access can be traced) and opens the trace file. The
+// first access then takes the card file as it is or powers a blank card on. False when no card
+// can be made at all.
 bool OpenBus();
 // At detach. At process exit without the thread lock: the other threads are gone, and one of them
 // may have died holding it; the card's lock is given back if this process still holds it.
 void CloseBus(bool processExit);
+
+// After a fault nothing else explains: when another program has cut the card file short, under
+// the memory this program reaches, says so in one line and ends the program with exit code 1.
+void EndIfCardFileCutShort();
 
 // The card; null before OpenBus and after CloseBus. Used under a BusGuard.
 Board* BusBoard();
@@ -52,10 +56,11 @@ void TakeCardLock();
 void GiveBackCardLock();
 
 // Holds the bus for its scope: this process's threads among themselves (a critical section),
-// then the card among processes (the card file's lock word, holding the owner's process id and
-// taken with interlocked operations: no kernel object, whose every wait is a round trip to the
-// Wine server). A process that waits finds out now and then whether the owner still runs and
-// takes over the lock of one that died holding it. Nests within a thread.
+// then the card among processes (the card file's lock word, holding the owner's slot and taken
+// with interlocked operations: no kernel object, whose every wait is a round trip to the Wine
+// server). A process that waits finds out now and then, from the byte-range lock of the owner's
+// slot, whether the owner still runs, and takes over the lock of one that ended holding it; after
+// 5 s it says once which program it waits for, and Ctrl+C ends it. Nests within a thread.
 class BusGuard {
   public:
     BusGuard() {

@@ -46,14 +46,15 @@ std::string CannotWrite(const std::string& path, const std::string& reason) {
 bool TraceFile::OpenFromEnvironment() {
     const std::string path = EnvironmentValue(kTraceVariable);
     if (path.empty()) return false;
-    if (path.size() >= MAX_PATH) {
-        TellTheProgram(CannotWrite(path, "the name is " + std::to_string(path.size()) +
+    const std::wstring widePath = Utf16(path);
+    if (widePath.size() >= MAX_PATH) {
+        TellTheProgram(CannotWrite(path, "the name is " + std::to_string(widePath.size()) +
                                              " characters long, Windows takes " +
                                              std::to_string(MAX_PATH - 1)) +
                        "; this program runs untraced");
         return false;
     }
-    file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    file_ = CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!IsOpen()) {
         TellTheProgram(CannotWrite(path, SystemReason(GetLastError())) +

@@ -247,9 +247,18 @@ LONG HandlePortTrap(PEXCEPTION_POINTERS info) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+// Whether `code` is what a load or store of a page with no file behind it raises: an access
+// violation natively (Wine turns the bus error into one), an in-page error on Windows, an illegal
+// instruction from an emulated CPU.
+bool IsMemoryFault(DWORD code) {
+    return code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_IN_PAGE_ERROR ||
+           code == kIllegalInstruction;
+}
+
 // The single steps after window accesses (windows traced), the breakpoints of call rewrites,
 // trapped port instructions, and window faults, reported as access violations or, by an emulated
-// CPU, as illegal instructions. Anything else goes on to the next handler.
+// CPU, as illegal instructions. A memory fault of any other kind ends the program when the card
+// file has been cut short under it. Anything else goes on to the next handler.
 LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     const bool windowsTraced = WindowsTraced();
@@ -273,8 +282,10 @@ LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
         if (handled != EXCEPTION_CONTINUE_SEARCH) return handled;
     }
     if ((code == EXCEPTION_ACCESS_VIOLATION || code == kIllegalInstruction) && windowsTraced) {
-        return HandleWindowFault(info);
+        const LONG handled = HandleWindowFault(info);
+        if (handled != EXCEPTION_CONTINUE_SEARCH) return handled;
     }
+    if (IsMemoryFault(code) && cardThere) EndIfCardFileCutShort();
     return EXCEPTION_CONTINUE_SEARCH;
 }
 

@@ -155,6 +155,9 @@ typedef struct SimCardState {
     uint32_t failing[SIM_MAX_FAILING_SHOWN];
 } SimCardState;
 int SIM_CALL SimGetCardState(SimCardState* state);
+/* Every control code that fails (SimCardState shows the first SIM_MAX_FAILING_SHOWN): the first
+ * `size` of them into `codes`, in the order they were made to fail; returns how many fail. */
+uint32_t SIM_CALL SimGetFailingCodes(uint32_t* codes, uint32_t size);
 /* The card file's Windows path into `path` (cut to size - 1 characters and terminated); returns
  * its length, 0 when the card lives in the module's memory only (the file could not be used: the
  * module said why on standard error when it loaded). */
@@ -191,6 +194,7 @@ typedef uint32_t(SIM_CALL* SimTrapCountFn)(void);
 typedef void(SIM_CALL* SimSetCardPresentFn)(int);
 typedef int(SIM_CALL* SimPlaceCardFn)(uint32_t, uint32_t);
 typedef int(SIM_CALL* SimGetCardStateFn)(SimCardState*);
+typedef uint32_t(SIM_CALL* SimGetFailingCodesFn)(uint32_t*, uint32_t);
 typedef uint32_t(SIM_CALL* SimGetCardFileFn)(char*, uint32_t);
 
 #ifdef __cplusplus

@@ -64,9 +64,13 @@ void PrintStatus() {
     std::printf("identity:    vendor 0x%04X, device 0x%04X (driver information 0x%08X)\n",
                 state.vendorId, state.deviceId, state.driverInfo);
     std::printf("driver:      %s\n", state.driverPresent ? "answers" : "answers nothing");
+    std::uint32_t failing[SIM_MAX_FAILING_CODES] = {};
+    const std::uint32_t failingCount = SimGetFailingCodes(failing, SIM_MAX_FAILING_CODES);
     std::printf("failing:    ");
-    if (state.failingCount == 0) std::printf(" none");
-    for (std::uint32_t i = 0; i < state.failingCount; ++i) std::printf(" %u", state.failing[i]);
+    if (failingCount == 0) std::printf(" none");
+    for (std::uint32_t i = 0; i < failingCount && i < SIM_MAX_FAILING_CODES; ++i) {
+        std::printf(" %u", failing[i]);
+    }
     std::printf("\n");
     std::printf("command:     0x%08X\n", state.command);
     for (int i = 0; i < 4; ++i) std::printf("BAR%d:        0x%08X\n", i, state.bars[i]);
@@ -74,13 +78,11 @@ void PrintStatus() {
 }
 
 void ClearFailingCodes() {
-    SimCardState state = {};
-    do {
-        SimGetCardState(&state);
-        for (std::uint32_t i = 0; i < state.failingCount; ++i) {
-            SimSetFailingCode(state.failing[i], 0);
-        }
-    } while (state.failingCount == SIM_MAX_FAILING_SHOWN);
+    std::uint32_t failing[SIM_MAX_FAILING_CODES] = {};
+    const std::uint32_t count = SimGetFailingCodes(failing, SIM_MAX_FAILING_CODES);
+    for (std::uint32_t i = 0; i < count && i < SIM_MAX_FAILING_CODES; ++i) {
+        SimSetFailingCode(failing[i], 0);
+    }
 }
 
 // One command with its arguments; the exit code.

@@ -134,5 +134,28 @@ TEST(SimCardFile, OnlyEmptyFilesAndTheCardsOwnAreTaken) {
         << "a count out of bounds";
 }
 
+// Whether a file must be made whole before it is mapped: its size and header decide, never the
+// state, which another program may be changing.
+TEST(SimCardFile, AFileIsMadeWholeUnlessItsHeaderAndSizeSayItWas) {
+    using card_file::IsMade;
+    std::vector<std::uint8_t> head = CardFileHead();
+    EXPECT_TRUE(IsMade(head.data(), head.size(), card_file::kSize));
+    EXPECT_FALSE(IsMade(head.data(), head.size(), card_file::kSize - 1)) << "cut short";
+    EXPECT_FALSE(IsMade(nullptr, 0, 0)) << "empty";
+    card_file::Layout layout;
+    std::memcpy(&layout, head.data(), sizeof layout);
+    layout.state.functions.count = kMaxFunctions + 1;
+    std::memcpy(head.data(), &layout, sizeof layout);
+    EXPECT_TRUE(IsMade(head.data(), head.size(), card_file::kSize)) << "the state does not count";
+    layout.header.version = 2;
+    std::memcpy(head.data(), &layout, sizeof layout);
+    EXPECT_FALSE(IsMade(head.data(), head.size(), card_file::kSize)) << "an older layout";
+    layout.header = card_file::MadeHeader();
+    std::memcpy(head.data(), &layout, sizeof layout);
+    EXPECT_TRUE(IsMade(head.data(), head.size(), card_file::kSize)) << "made, not yet powered on";
+    EXPECT_EQ(card_file::Judge(head.data(), head.size(), card_file::kSize),
+              card_file::Verdict::Blank);
+}
+
 }  // namespace
 }  // namespace vexo::sim

@@ -11,6 +11,7 @@ namespace child_programs {
 // A program started with its standard output and error on one pipe.
 struct Started {
     HANDLE process = nullptr;
+    DWORD id = 0;             // its process id
     HANDLE output = nullptr;  // the pipe's read end
     std::string collected;    // what it has written so far
 
@@ -34,6 +35,7 @@ inline Started Start(const std::string& commandLine) {
     if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {
         started.process = process.hProcess;
+        started.id = process.dwProcessId;
         CloseHandle(process.hThread);
     } else {
         started.collected = "CreateProcess failed: " + std::to_string(GetLastError());
@@ -86,6 +88,15 @@ inline DWORD Finish(Started* started) {
     if (started->output != nullptr) CloseHandle(started->output);
     started->output = nullptr;
     return exitCode;
+}
+
+// Waits for the end of the program for at most `milliseconds`, then ends it; whether it ended by
+// itself. Finish collects the rest.
+inline bool EndsWithin(Started* started, DWORD milliseconds) {
+    if (started->process == nullptr) return true;
+    if (WaitForSingleObject(started->process, milliseconds) == WAIT_OBJECT_0) return true;
+    TerminateProcess(started->process, 9);
+    return false;
 }
 
 struct Run {

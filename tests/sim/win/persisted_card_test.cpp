@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "card_file.h"
 #include "child_programs.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
@@ -17,6 +18,7 @@ namespace {
 
 using child_programs::Run;
 using child_programs::RunProgram;
+namespace card_file = vexo::sim::card_file;
 
 bool Contains(const Run& run, const char* text) {
     return run.output.find(text) != std::string::npos;
@@ -85,7 +87,8 @@ void FailingCodeRefusesTheWindow() {
     EXPECT_RUN(RunProgram("vexotool.exe info"), 0u, "vendor id");
 }
 
-// The card keeps a limited list of failing codes: one more is refused, not lost.
+// The card keeps a limited list of failing codes: one more is refused, not lost, and status
+// shows every one.
 void FailingCodeBeyondTheListIsRefused() {
     const HMODULE module = LoadLibraryA("vexolite.vxd");
     ASSERT_TRUE(module != nullptr);
@@ -97,6 +100,13 @@ void FailingCodeBeyondTheListIsRefused() {
     }
     FreeLibrary(module);
     EXPECT_RUN(RunProgram("vexosim.exe fail 6"), 1u, "at most 32 control codes fail at once");
+    std::string all = "failing:    ";
+    for (std::uint32_t code = 100; code < 100 + SIM_MAX_FAILING_CODES; ++code) {
+        all += " " + std::to_string(code);
+    }
+    EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, (all + "\r\n").c_str());
+    EXPECT_RUN(RunProgram("vexosim.exe fail none"), 0u, "");
+    EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, "failing:     none");
 }
 
 void IdentityAndPlaceReachTheLibrary() {
@@ -223,6 +233,8 @@ void UnusableCardFilesAreLeftAlone() {
         {held, "another program holds it", false},
         {tooLong, "the path is too long", false},
         {pipe, "not a file on a disk", false},
+        {"CON", "not a file on a disk", false},
+        {folder + "\\lpt1.bin", "not a file on a disk", false},
     };
     for (const Unusable& c : cases) {
         SetEnvironmentVariableA("VEXO_SIM_CARD", c.path.c_str());
@@ -249,6 +261,135 @@ void UnusableCardFilesAreLeftAlone() {
     RemoveDirectoryA(directory.c_str());
 }
 
+// The card file's bytes from `offset`, as many as there are up to `count`.
+std::string ReadPart(const std::string& path, std::uint32_t offset, std::uint32_t count) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes(count, '\0');
+    DWORD got = 0;
+    SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+    if (!ReadFile(file, &bytes[0], count, &got, nullptr)) got = 0;
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+// Cuts the file short as a Unix program does: Windows refuses it while a program maps the file.
+// Wine starts a Unix program without waiting for it, so the size tells when it is done.
+bool CutShort(const std::string& path, std::uint32_t size) {
+    RunProgram("/usr/bin/truncate -s " + std::to_string(size) + " " + UnixPathOf(path));
+    const DWORD begun = GetTickCount();
+    while (FileSize(path) != size && GetTickCount() - begun < 60000) Sleep(20);
+    return FileSize(path) == size;
+}
+
+// Another program cuts the card file short under a running program, which then stores into
+// memory with no file behind it: the program ends with one line and exit code 1.
+void ACardFileCutShortEndsTheProgramThatUsesIt() {
+    const std::string path = ProgramFolder() + "\\cut-card.bin";
+    DeleteFileA(path.c_str());
+    SetEnvironmentVariableA("VEXO_SIM_CARD", path.c_str());
+    child_programs::Started fill =
+        child_programs::Start("vexotool.exe fill 0x08000000 4194304 0x5555 --width 32");
+    const std::string filled("\x55\x55\0\0", 4);
+    const DWORD begun = GetTickCount();
+    while (ReadPart(path, card_file::kExtMemOffset, 4) != filled &&
+           GetTickCount() - begun < 180000) {
+        Sleep(20);
+    }
+    EXPECT_TRUE(CutShort(path, 100)) << FileSize(path) << " bytes";
+    EXPECT_TRUE(child_programs::EndsWithin(&fill, 180000)) << "the fill went on";
+    Run run;
+    run.exitCode = child_programs::Finish(&fill);
+    run.output = fill.collected;
+    EXPECT_RUN(run, 1u, "was cut short to 100 bytes by another program");
+    EXPECT_EQ(Occurrences(run.output, "vexolite.vxd:"), 1u) << run.output;
+    EXPECT_FALSE(Contains(run, "Unhandled")) << run.output;
+    // The next program finds one of the card's own files cut short: a card at power-on.
+    EXPECT_RUN(RunProgram("vexotool.exe read 0x08000000 4"), 0u, "08000000  00 00 00 00");
+    SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
+    DeleteFileA(path.c_str());
+}
+
+ULONGLONG FreeBytes(const std::string& folder) {
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr);
+    return free.QuadPart;
+}
+
+// A card file on a disk without room for the card (a small file system the test runner mounts):
+// refused at open with its line, the program runs on a card in memory, vexosim exits 1, the file
+// keeps what it held and the room taken is given back.
+void ACardFileWithoutRoomIsRefused() {
+    char disk[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("VEXO_TEST_SMALL_DISK", disk, sizeof disk) == 0) {
+        std::printf("    skipped: no small file system was mounted for this run\n");
+        return;
+    }
+    std::string folder = std::string("Z:") + disk;
+    for (char& c : folder) c = c == '/' ? '\\' : c;
+    const std::string fresh = folder + "\\fresh-card.bin";
+    const ULONGLONG freeBefore = FreeBytes(folder);
+    SetEnvironmentVariableA("VEXO_SIM_CARD", fresh.c_str());
+    const Run sim = RunProgram("vexosim.exe status");
+    EXPECT_RUN(sim, 1u, "no space left on the disk");
+    EXPECT_RUN(sim, 1u, ("cannot use card file " + fresh).c_str());
+    const Run tool = RunProgram("vexotool.exe write 0x8000 0x11 + read 0x8000 1");
+    EXPECT_RUN(tool, 0u, "no space left on the disk; this program's card is not kept");
+    EXPECT_RUN(tool, 0u, "00008000  11");
+    EXPECT_EQ(Occurrences(tool.output, "cannot use card file"), 1u) << tool.output;
+    EXPECT_TRUE(FileSize(fresh) <= sizeof card_file::kMagic) << FileSize(fresh) << " bytes";
+    EXPECT_TRUE(FreeBytes(folder) + 8192 >= freeBefore)
+        << FreeBytes(folder) << " bytes free, " << freeBefore << " before";
+
+    // An older card's file, whole in size but mostly holes: refused the same way, as it was.
+    const std::string older = folder + "\\older-card.bin";
+    const std::string header = std::string(card_file::kMagic, sizeof card_file::kMagic) + "\x02";
+    WriteWholeFile(older, header);
+    HANDLE file = CreateFileA(older.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    SetFilePointer(file, static_cast<LONG>(card_file::kExtMemOffset), nullptr, FILE_BEGIN);
+    WriteFile(file, "kept", 4, &written, nullptr);
+    SetFilePointer(file, static_cast<LONG>(card_file::kSize), nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+    SetEnvironmentVariableA("VEXO_SIM_CARD", older.c_str());
+    EXPECT_RUN(RunProgram("vexosim.exe reset"), 1u, "no space left on the disk");
+    EXPECT_EQ(ReadPart(older, 0, static_cast<std::uint32_t>(header.size())), header);
+    EXPECT_EQ(ReadPart(older, card_file::kExtMemOffset, 4), std::string("kept"));
+    EXPECT_EQ(FileSize(older), std::uint64_t{card_file::kSize});
+    SetEnvironmentVariableA("VEXO_SIM_CARD", nullptr);
+    DeleteFileA(fresh.c_str());
+    DeleteFileA(older.c_str());
+}
+
+// Paths reach the card as the user wrote them, in a folder whose name the ANSI code page cannot
+// hold.
+void PathsOutsideTheCodePageReachTheCard() {
+    wchar_t programFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, programFolder);
+    const std::wstring folder = std::wstring(programFolder) + L"\\\u65E5\u672C";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring card = folder + L"\\card.bin";
+    const std::wstring trace = folder + L"\\trace.txt";
+    SetEnvironmentVariableW(L"VEXO_SIM_CARD", card.c_str());
+    SetEnvironmentVariableW(L"VEXO_SIM_TRACE", trace.c_str());
+    const Run tool = RunProgram("vexotool.exe write 0x8000 0x5A + read 0x8000 1");
+    EXPECT_RUN(tool, 0u, "00008000  5A");
+    EXPECT_FALSE(Contains(tool, "cannot")) << tool.output;
+    SetEnvironmentVariableW(L"VEXO_SIM_TRACE", nullptr);
+    EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 1"), 0u, "00008000  5A");
+    SetEnvironmentVariableW(L"VEXO_SIM_CARD", nullptr);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    EXPECT_TRUE(GetFileAttributesExW(card.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, card_file::kSize);
+    EXPECT_TRUE(GetFileAttributesExW(trace.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_TRUE(data.nFileSizeLow > 0);
+    DeleteFileW(card.c_str());
+    DeleteFileW(trace.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 const win_test::Case kCases[] = {
     {"a write in one process is read back in the next", WritesReachTheNextProcess},
     {"quick_start reads what vexo_example left", TheQuickStartReadsWhatTheExampleLeft},
@@ -264,6 +405,12 @@ const win_test::Case kCases[] = {
      AnotherFileByEnvironment},
     {"a card file that cannot be used is left alone, named with its reason",
      UnusableCardFilesAreLeftAlone},
+    {"a card file cut short under a running program ends it with one line and exit code 1",
+     ACardFileCutShortEndsTheProgramThatUsesIt},
+    {"a card file on a disk without room for the card is refused and keeps what it held",
+     ACardFileWithoutRoomIsRefused},
+    {"VEXO_SIM_CARD and VEXO_SIM_TRACE in a folder outside the ANSI code page",
+     PathsOutsideTheCodePageReachTheCard},
 };
 
 }  // namespace

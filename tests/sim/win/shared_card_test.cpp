@@ -1,6 +1,8 @@
 // One card for every process: programs that hold the card open at the same time see each other's
 // register and memory writes at their next access, vexosim reaches a program that holds the card
-// open, and a program killed while it holds the card's bus leaves a card the next one opens.
+// open, a program killed while it holds the card's bus leaves a card the next one opens, and a
+// program that waits long for the bus says for whom. (reused_id_test.sh gives the killed
+// program's id to another program, which takes a Wine server of its own.)
 // The program opens the card through VexoDLL.dll as an application does; it also runs itself
 // again as the second program (see main).
 #include <windows.h>
@@ -86,7 +88,7 @@ int RunAsPartner() {
 
 // Stops for good, inside the bus, the first time this process faults.
 LONG CALLBACK StopForGood(PEXCEPTION_POINTERS) {
-    std::printf("holding the bus\n");
+    std::printf("holding the bus as process %lu\n", GetCurrentProcessId());
     std::fflush(stdout);
     Sleep(INFINITE);
     return EXCEPTION_CONTINUE_SEARCH;
@@ -165,6 +167,44 @@ void AKilledHolderLeavesACardTheNextProgramOpens() {
     EXPECT_TRUE(next.output.find("00008000  42") != std::string::npos) << next.output;
 }
 
+// Starts a program that holds the card's bus until it is ended; its process id.
+DWORD StartHoldingTheBus(Started* holder) {
+    *holder = child_programs::Start(Self() + " " + kDyingRole);
+    if (!holder->Running()) return 0;
+    return child_programs::WaitForOutput(holder, "holding the bus", kPatience) ? holder->id : 0;
+}
+
+void Kill(Started* program) {
+    if (program->Running()) TerminateProcess(program->process, 9);
+    child_programs::Finish(program);
+}
+
+// A program stopped while it holds the bus: the one waiting says once which program it waits
+// for, and goes on waiting until the holder ends.
+void AWaiterSaysWhichProgramHoldsTheCard() {
+    Started holder;
+    const DWORD holderId = StartHoldingTheBus(&holder);
+    ASSERT_TRUE(holderId != 0) << holder.collected;
+    Started waiter = child_programs::Start("vexotool.exe write 0x8000 0x24 + read 0x8000 1");
+    const std::string named = "waiting for the card, which sim_shared_card_test.exe (process " +
+                              std::to_string(holderId) + ") has held for 5 s";
+    EXPECT_TRUE(child_programs::WaitForOutput(&waiter, named.c_str(), kPatience))
+        << waiter.collected;
+    EXPECT_EQ(WaitForSingleObject(waiter.process, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the waiter gave up: " << waiter.collected;
+    Kill(&holder);
+    EXPECT_TRUE(child_programs::EndsWithin(&waiter, kPatience));
+    const DWORD waiterExit = child_programs::Finish(&waiter);
+    EXPECT_EQ(waiterExit, 0u) << waiter.collected;
+    EXPECT_TRUE(waiter.collected.find("00008000  24") != std::string::npos) << waiter.collected;
+    std::size_t told = 0;
+    for (std::size_t at = waiter.collected.find("waiting for the card"); at != std::string::npos;
+         at = waiter.collected.find("waiting for the card", at + 1)) {
+        ++told;
+    }
+    EXPECT_EQ(told, 1u) << waiter.collected;
+}
+
 const win_test::Case kCases[] = {
     {"two programs at once see each other's register and memory writes",
      TwoProgramsSeeEachOthersWrites},
@@ -172,6 +212,8 @@ const win_test::Case kCases[] = {
      VexosimReachesAProgramThatHoldsTheCard},
     {"a program killed holding the card's bus leaves a card the next program opens",
      AKilledHolderLeavesACardTheNextProgramOpens},
+    {"a program that waits 5 s for the card's bus names the holder once and goes on waiting",
+     AWaiterSaysWhichProgramHoldsTheCard},
 };
 
 }  // namespace
