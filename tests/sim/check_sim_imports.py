@@ -30,6 +30,12 @@ KERNEL32 = {
     # The card file and the trace file.
     "CreateFileA": "the card file and the trace file; the launcher reads a program's header",
     "CreateFileMappingA": "the card file, shared by every process",
+    "CreateFileW": "the card file and the trace file, by the paths as the user wrote them",
+    "CreateFileMappingW": "the card file, shared by every process",
+    "SetEndOfFile": "a card file given back its size when the disk has no room for the card",
+    "LockFile": "a program's slot on the card and the making of a card file; whether the bus's "
+                "holder still runs",
+    "UnlockFile": "the same, given back",
     "MapViewOfFileEx": "the card file's views, each followed by a guard page",
     "UnmapViewOfFile": "the card file's views",
     "ReadFile": "the card file's header; the launcher reads a program's header",
@@ -38,8 +44,10 @@ KERNEL32 = {
     "GetFileSize": "the card file's size",
     "GetFileType": "a card file that is not on a disk is refused",
     "GetFileAttributesA": "a card file that is a folder is refused; the launcher's program",
-    "CreateDirectoryA": "the card's folder in the common application data folder",
-    "GetWindowsDirectoryA": "the card file on 9x; which modules are the system's",
+    "GetFileAttributesW": "a card file that is a folder is refused",
+    "CreateDirectoryW": "the card's folder in the common application data folder",
+    "GetWindowsDirectoryA": "which modules are the system's",
+    "GetWindowsDirectoryW": "the card file on 9x",
     "CloseHandle": "every handle",
     "LocalFree": "the card folder's access list",
     # The card's lock and this process's threads.
@@ -52,12 +60,19 @@ KERNEL32 = {
     "GetExitCodeProcess": "whether the lock's owner still runs; the launched program's exit code",
     "GetCurrentThreadId": "window steps are per thread",
     "Sleep": "waits for the card's lock",
+    "GetTickCount": "how long a wait for the card's lock has lasted",
+    "ExitProcess": "a program whose card file was cut short ends with one line",
     "QueryPerformanceCounter": "the trace's times",
     "QueryPerformanceFrequency": "the trace's times",
     # The program the module is in.
     "GetEnvironmentVariableA": "VEXO_SIM_* settings",
+    "GetEnvironmentVariableW": "VEXO_SIM_* settings, as Unicode",
+    "GetConsoleMode": "whether standard error is a console, written in Unicode",
+    "WriteConsoleW": "lines on a console standard error, in Unicode",
+    "GetModuleFileNameW": "this program's name, in lines and the card's table of programs",
     "GetStdHandle": "lines on standard error",
     "FormatMessageA": "the system's words for an error",
+    "FormatMessageW": "the system's words for an error, in Unicode",
     "GetVersion": "9x or NT, and which NT (what to look up at run time)",
     "GetModuleHandleA": "the system DLLs, for functions looked up at run time",
     "GetProcAddress": "functions looked up at run time",
@@ -111,13 +126,13 @@ MSVCRT = {name: "C runtime" for name in [
     "_iob", "_lock", "_onexit", "_read", "_unlock", "abort", "atoi", "calloc", "exit", "fflush",
     "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv", "malloc", "memchr", "memcmp",
     "memcpy", "memmove", "memset", "realloc", "setlocale", "signal", "strchr", "strcmp", "strerror",
-    "strlen", "strncmp", "vfprintf", "wcslen"]}
+    "strlen", "strncmp", "towupper", "vfprintf", "wcslen"]}
 
 XP_FUNCTIONS = {"KERNEL32.DLL": KERNEL32, "MSVCRT.DLL": MSVCRT}
 
 # Functions of later Windows that the code looks up at run time instead.
 LOOKED_UP = {"FlushProcessWriteBuffers", "LdrRegisterDllNotification", "IsWow64Process",
-             "SHGetFolderPathA", "ConvertStringSecurityDescriptorToSecurityDescriptorA"}
+             "SHGetFolderPathW", "ConvertStringSecurityDescriptorToSecurityDescriptorA"}
 
 
 def module_exports(text):
