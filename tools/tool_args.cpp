@@ -53,7 +53,7 @@ constexpr OptionSpec kOptions[] = {{"--width", 1}, {"--range", 2}, {"--full", 0}
 
 const OptionSpec* OptionOf(const CommandRow& row, const std::string& word) {
     for (const OptionSpec& option : kOptions) {
-        if (word == option.name && std::strstr(row.arguments, option.name) != nullptr)
+        if (word == option.name && std::string(row.arguments).find(word) != std::string::npos)
             return &option;
     }
     return nullptr;

@@ -20,16 +20,16 @@ struct Command {
     std::string text;                 // the command's words as given, for headings
     std::string helpTopic;            // help: the command asked about; empty for the overview
     std::uint32_t address = 0;
-    std::uint32_t count = 0;  // Read, Fill, Save, Load: elements; Dump: bytes; MemTest with a
+    std::uint32_t count = 0;  // read, fill, save, load: elements; dump: bytes; memtest with a
                               // range: bytes
     unsigned width = 1;       // bytes per element: 1, 2 or 4
-    std::string file;         // Save: the file to write; Load: the file to read
-    std::vector<std::uint32_t> values;  // Write: the elements; Fill: the one value
-    bool external = false;              // MemTest: which memory
-    bool full = false;                  // MemTest: every word rather than the quick test
-    bool ranged = false;                // MemTest: only [address, address + count)
+    std::string file;         // save: the file to write; load: the file to read
+    std::vector<std::uint32_t> values;  // write: the elements; fill: the one value
+    bool external = false;              // memtest: which memory
+    bool full = false;                  // memtest: every word rather than the quick test
+    bool ranged = false;                // memtest: only [address, address + count)
     KeyAction keyAction = KeyAction::Show;
-    int keyField = -1;  // Key set: the value's index in the key's order; its value in values[0]
+    int keyField = -1;  // key set: the value's index in the key's order; its value in values[0]
 };
 
 // The words of one command, its name first.
