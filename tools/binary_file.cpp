@@ -1,3 +1,4 @@
+// Whole binary files for save and load: the reading and writing behind the seam's file calls.
 #include "binary_file.h"
 
 #include <cerrno>

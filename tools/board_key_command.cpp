@@ -1,3 +1,4 @@
+// The board configuration key as vexotool shows, reads and writes it.
 #include "board_key_command.h"
 
 #include <string>

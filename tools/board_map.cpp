@@ -1,3 +1,4 @@
+// The board address map's regions and transfer areas, laid out from the library's map.
 #include "board_map.h"
 
 namespace vexotool {

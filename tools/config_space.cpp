@@ -1,3 +1,4 @@
+// The card's PCI configuration space decoded and printed for `config`.
 #include "config_space.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Why the card cannot be opened: the library's opening steps repeated until one fails.
 #include "diagnose.h"
 
 #include <cstdarg>

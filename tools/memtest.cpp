@@ -1,3 +1,4 @@
+// The memory test: its patterns, where they failed and the report.
 #include "memtest.h"
 
 #include <cstdarg>

@@ -1,3 +1,5 @@
+// vexotool's command line read against the command table: each command's words sorted into
+// arguments and options and checked, and the help made from the table's rows.
 #include "tool_args.h"
 
 #include <cstring>
@@ -5,6 +7,7 @@
 #include "binary_file.h"
 #include "board_key_command.h"
 #include "board_map.h"
+#include "parse_number.h"
 
 #ifndef VEXO_KIT_VERSION
 #define VEXO_KIT_VERSION "development"
@@ -13,90 +16,23 @@
 namespace vexotool {
 namespace {
 
-// The options a command takes; any other is refused.
-enum Option : unsigned { kNoOptions = 0, kWidth = 1, kRange = 2, kFull = 4 };
+bool IsHelpOption(const std::string& word) {
+    // "/?" for those used to Windows' own commands.
+    return word == "--help" || word == "-h" || word == "/?";
+}
 
-struct CommandEntry {
-    const char* name;
-    CommandKind kind;
-    unsigned options;
-    const char* synopsis;
-    const char* summary;
-    const char* help;
-};
-
-const CommandEntry kCommands[] = {
-    {"info", CommandKind::Info, kNoOptions, "info", "the card's identity and base addresses",
-     "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
-     "information word, the first word of the driver's PCI configuration reply, and the four\n"
-     "base addresses with where each came from (the registry or the card's own register).\n"
-     "Warns about an I/O base that cannot be right.\n"},
-    {"map", CommandKind::Map, kNoOptions, "map", "the board address map with this card's ports",
-     "Prints the board address map: which board addresses reach internal memory, external\n"
-     "memory and the two I/O ranges, with this card's port numbers and the window offsets.\n"},
-    {"config", CommandKind::Config, kNoOptions, "config", "the card's PCI configuration space",
-     "Finds the card on the PCI bus the way the library does and prints its 256 bytes of PCI\n"
-     "configuration space: the header decoded (identity, command and status bits, revision,\n"
-     "class code, header type, base address registers with their flag bits, interrupt line\n"
-     "and pin), then every byte in hex, 16 a line.\n"},
-    {"read", CommandKind::Read, kWidth, "read ADDR COUNT [--width 8|16|32]",
-     "read elements and print them",
-     "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
-     "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n"},
-    {"write", CommandKind::Write, kWidth, "write ADDR VALUE... [--width 8|16|32]", "write elements",
-     "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
-     "address ADDR on. Every value must fit the width.\n"},
-    {"dump", CommandKind::Dump, kNoOptions, "dump ADDR LENGTH", "bytes in hex and ASCII",
-     "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a line.\n"},
-    {"fill", CommandKind::Fill, kWidth, "fill ADDR COUNT VALUE [--width 8|16|32]",
-     "write one value into many elements",
-     "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR.\n"},
-    {"save", CommandKind::Save, kWidth, "save ADDR LENGTH FILE [--width 8|16|32]",
-     "copy memory into a binary file",
-     "Reads LENGTH bytes from board address ADDR and writes them to FILE, replacing it. The\n"
-     "file is written only once every byte has been read. Elements are 32-bit when ADDR and\n"
-     "LENGTH are multiples of 4, else 8-bit, unless --width says otherwise (LENGTH must then\n"
-     "be a multiple of the width).\n"},
-    {"load", CommandKind::Load, kWidth, "load ADDR FILE [--width 8|16|32]",
-     "copy a binary file into memory",
-     "Writes the whole of FILE from board address ADDR on; the file's size is the length.\n"
-     "Elements are 32-bit when ADDR and the size are multiples of 4, else 8-bit, unless\n"
-     "--width says otherwise (the size must then be a multiple of the width).\n"},
-    {"memtest", CommandKind::MemTest, kRange | kFull,
-     "memtest internal|external [--range ADDR LENGTH] [--full]", "write and verify test patterns",
-     "Writes and verifies test patterns and says what failed where; the memory's contents are\n"
-     "lost. Every test checks the data lines (walking ones and zeros) and the byte lanes\n"
-     "(8- and 16-bit writes merged into one word) at the first word, then:\n"
-     "  internal                 address-in-address over every word of the three blocks;\n"
-     "  external                 address-in-address at the power-of-two offsets, one per\n"
-     "                           address line, across the whole 16 MiB (quick);\n"
-     "  --full                   address-in-address over every word (on a card, each\n"
-     "                           external word costs about a hundred bus accesses);\n"
-     "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
-     "                           of 4, inside one internal block or the external memory).\n"},
-    {"key", CommandKind::Key, kNoOptions, "key [set NAME VALUE | defaults | clear]",
-     "the board configuration key: show it or write it",
-     "Without arguments, prints the four values of the board configuration key and what\n"
-     "cVexoOpen does with each: a non-zero value is programmed into the card's base address\n"
-     "register, a missing value or 0 leaves the base the card's register holds. Needs no card.\n"
-     "  set NAME VALUE   writes one value and leaves the others as they are. NAME is intmem,\n"
-     "                   extmem, io1 or io2. VALUE is aligned as the Control Panel applet\n"
-     "                   aligns it: a memory base to a multiple of 0x01000000, an I/O base to\n"
-     "                   a multiple of 0x100 (bits 8-15 only); 0 means 'from the card'.\n"
-     "  defaults         writes the applet's four defaults: intmem 0xE9000000, extmem\n"
-     "                   0xEA000000, io1 0xC000, io2 0xC400.\n"
-     "  clear            deletes the four values: every base comes from the card.\n"
-     "The key is created as the applet creates it. Writing it needs the right to write\n"
-     "under HKEY_LOCAL_MACHINE.\n"},
-    {"help", CommandKind::Help, kNoOptions, "help [COMMAND]",
-     "this overview, or one command's help", "Prints the overview or one command's help.\n"},
-};
-
-const CommandEntry* FindCommand(const std::string& name) {
-    for (const CommandEntry& entry : kCommands) {
-        if (name == entry.name) return &entry;
+// The row named `name`; --help and its other spellings name the help command.
+const CommandRow* RowNamed(const std::string& name) {
+    for (const CommandRow& row : CommandRows()) {
+        if (IsHelpOption(name) ? row.parse == ParseHelp : name == row.name) return &row;
     }
     return nullptr;
+}
+
+// A command the overview lists and `help` tells about.
+const CommandRow* ListedRow(const std::string& name) {
+    const CommandRow* row = RowNamed(name);
+    return row != nullptr && row->helpLine != nullptr && name == row->name ? row : nullptr;
 }
 
 std::string Hex(std::uint32_t value) {
@@ -107,62 +43,57 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
+// The options any command may take, with the number of values each takes. A command takes
+// those its row's arguments show.
+struct OptionSpec {
+    const char* name;
+    std::size_t values;
+};
+constexpr OptionSpec kOptions[] = {{"--width", 1}, {"--range", 2}, {"--full", 0}};
+
+const OptionSpec* OptionOf(const CommandRow& row, const std::string& word) {
+    for (const OptionSpec& option : kOptions) {
+        if (word == option.name && std::string(row.arguments).find(word) != std::string::npos)
+            return &option;
+    }
+    return nullptr;
+}
+
 // The arguments of one command after its name, sorted into positionals and options.
 struct Arguments {
     std::vector<std::string> positional;
     bool help = false;
-    unsigned given = kNoOptions;     // the options that were given
-    std::string width;               // text after --width
-    std::vector<std::string> range;  // the two texts after --range
-};
+    std::vector<std::string> given;                // the options that were given
+    std::vector<std::vector<std::string>> values;  // and the values after each
 
-bool IsHelpOption(const std::string& word) {
-    // "/?" for those used to Windows' own commands.
-    return word == "--help" || word == "-h" || word == "/?";
-}
-
-Option OptionNamed(const std::string& word) {
-    if (word == "--width") return kWidth;
-    if (word == "--range") return kRange;
-    if (word == "--full") return kFull;
-    return kNoOptions;
-}
-
-std::string TakeOption(const std::vector<std::string>& words, std::size_t* i, int needed,
-                       std::vector<std::string>* into) {
-    const std::string option = words[*i];
-    for (int n = 0; n < needed; ++n) {
-        if (*i + 1 >= words.size())
-            return option + " needs " + std::to_string(needed) +
-                   (needed == 1 ? " value" : " values");
-        into->push_back(words[++*i]);
+    const std::vector<std::string>* Option(const char* name) const {
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            if (given[i] == name) return &values[i];
+        }
+        return nullptr;
     }
-    return "";
-}
+};
 
 // Options the command does not take are refused rather than ignored, and so is an option given
 // twice: either would leave the user believing something took effect that did not.
-std::string SortArguments(const CommandEntry& entry, const std::vector<std::string>& words,
-                          Arguments* args) {
+std::string SortArguments(const CommandRow& row, const Words& words, Arguments* args) {
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
-        const Option option = OptionNamed(word);
+        const OptionSpec* option = OptionOf(row, word);
         if (IsHelpOption(word)) {
             args->help = true;
-        } else if (option != kNoOptions && (entry.options & option) != 0) {
-            if ((args->given & option) != 0) return word + " is given twice";
-            args->given |= option;
-            std::string error;
-            if (option == kWidth) {
-                std::vector<std::string> value;
-                error = TakeOption(words, &i, 1, &value);
-                if (error.empty()) args->width = value[0];
-            } else if (option == kRange) {
-                error = TakeOption(words, &i, 2, &args->range);
+        } else if (option != nullptr) {
+            if (args->Option(option->name) != nullptr) return word + " is given twice";
+            if (words.size() - 1 - i < option->values) {
+                return word + " needs " + std::to_string(option->values) +
+                       (option->values == 1 ? " value" : " values");
             }
-            if (!error.empty()) return error;
+            args->given.push_back(word);
+            args->values.emplace_back(words.begin() + i + 1,
+                                      words.begin() + i + 1 + option->values);
+            i += option->values;
         } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
-            return std::string(entry.name) + " has no option " + word;
+            return std::string(row.name) + " has no option " + word;
         } else {
             args->positional.push_back(word);
         }
@@ -170,13 +101,26 @@ std::string SortArguments(const CommandEntry& entry, const std::vector<std::stri
     return "";
 }
 
+// Sorts the words of a command that takes options; false when nothing is left to parse: a usage
+// error, or --help, which makes the command help on itself.
+bool Sorted(const CommandRow& row, const Words& words, Command* command, Arguments* args,
+            std::string* error) {
+    *error = SortArguments(row, words, args);
+    if (!error->empty()) return false;
+    if (!args->help) return true;
+    command->row = RowNamed("--help");
+    command->helpTopic = row.name;
+    return false;
+}
+
 // The width --width asks for; without it, `byDefault`.
 std::string ParseWidth(const Arguments& args, unsigned byDefault, unsigned* width) {
-    if ((args.given & kWidth) == 0) {
+    const std::vector<std::string>* given = args.Option("--width");
+    if (given == nullptr) {
         *width = byDefault;
         return "";
     }
-    const std::string& text = args.width;
+    const std::string& text = (*given)[0];
     if (text == "8")
         *width = 1;
     else if (text == "16")
@@ -189,7 +133,7 @@ std::string ParseWidth(const Arguments& args, unsigned byDefault, unsigned* widt
 }
 
 std::string ParseNumberArgument(const std::string& text, std::uint32_t* value) {
-    if (ParseNumber(text.c_str(), value)) return "";
+    if (vexo::ParseNumber(text.c_str(), value)) return "";
     return "'" + text + "' is not a number (write decimal, or hex after 0x)";
 }
 
@@ -227,11 +171,27 @@ std::string CheckValues(const std::vector<std::uint32_t>& values, unsigned width
     return "";
 }
 
-std::string ExpectPositionals(const CommandEntry& entry, const Arguments& args, std::size_t least,
-                              std::size_t most) {
+// The usage line when the number of arguments is not the one the row's arguments show: their
+// words outside brackets, any number more after a word ending in "...".
+std::string ExpectPositionals(const CommandRow& row, const Arguments& args) {
+    std::size_t least = 0;
+    bool more = false;
+    int depth = 0;
+    const std::string arguments = row.arguments;
+    for (std::size_t at = 0; at < arguments.size();) {
+        std::size_t end = arguments.find(' ', at);
+        if (end == std::string::npos) end = arguments.size();
+        const std::string word = arguments.substr(at, end - at);
+        if (depth == 0 && word[0] != '[') {
+            ++least;
+            more = more || (word.size() > 3 && word.compare(word.size() - 3, 3, "...") == 0);
+        }
+        for (char c : word) depth += c == '[' ? 1 : c == ']' ? -1 : 0;
+        at = end + 1;
+    }
     const std::size_t n = args.positional.size();
-    if (n >= least && n <= most) return "";
-    return std::string("usage: vexotool ") + entry.synopsis;
+    if (n == least || (more && n > least)) return "";
+    return "usage: vexotool " + Synopsis(row);
 }
 
 // A memtest range lies wholly inside one internal block or inside the external memory.
@@ -252,59 +212,6 @@ std::string CheckMemTestRange(const Command& command) {
     }
     return "--range " + Hex(command.address) + " " + std::to_string(command.count) +
            " is not inside one internal memory block (0x0-0xFF, 0x8000-0x80FF, 0xC000-0xC0FF)";
-}
-
-std::string ParseMemTest(const CommandEntry& entry, const Arguments& args, Command* command) {
-    std::string error = ExpectPositionals(entry, args, 1, 1);
-    if (!error.empty()) return error;
-    const std::string& which = args.positional[0];
-    if (which != "internal" && which != "external") {
-        return "memtest tests 'internal' or 'external' memory, not '" + which + "'";
-    }
-    command->external = which == "external";
-    command->full = (args.given & kFull) != 0;
-    if (args.range.empty()) return "";
-    command->ranged = true;
-    error = ParseNumberArgument(args.range[0], &command->address);
-    if (error.empty()) error = ParseNumberArgument(args.range[1], &command->count);
-    if (error.empty()) error = CheckMemTestRange(*command);
-    return error;
-}
-
-std::string ParseTransfer(const CommandEntry& entry, const Arguments& args, Command* command) {
-    std::string error = ParseWidth(args, 1, &command->width);
-    if (!error.empty()) return error;
-    switch (entry.kind) {
-        case CommandKind::Read:
-        case CommandKind::Dump:
-            error = ExpectPositionals(entry, args, 2, 2);
-            break;
-        case CommandKind::Fill:
-            error = ExpectPositionals(entry, args, 3, 3);
-            break;
-        default:  // Write
-            error = ExpectPositionals(entry, args, 2, SIZE_MAX);
-            break;
-    }
-    if (!error.empty()) return error;
-    error = ParseNumberArgument(args.positional[0], &command->address);
-    if (!error.empty()) return error;
-    if (entry.kind == CommandKind::Write) {
-        command->count = static_cast<std::uint32_t>(args.positional.size() - 1);
-    } else {
-        error = ParseNumberArgument(args.positional[1], &command->count);
-        if (!error.empty()) return error;
-    }
-    const std::size_t firstValue = entry.kind == CommandKind::Write ? 1 : 2;
-    for (std::size_t i = firstValue; i < args.positional.size(); ++i) {
-        std::uint32_t value = 0;
-        error = ParseNumberArgument(args.positional[i], &value);
-        if (!error.empty()) return error;
-        command->values.push_back(value);
-    }
-    error = CheckValues(command->values, command->width);
-    if (!error.empty()) return error;
-    return CheckTransfer(command->address, command->count, command->width);
 }
 
 // Save and load move whole words where they can: on a card each element costs the same bus
@@ -335,8 +242,81 @@ std::string SetFileTransfer(const Arguments& args, std::uint64_t length, const s
     return CheckTransfer(command->address, command->count, command->width);
 }
 
-std::string ParseSave(const CommandEntry& entry, const Arguments& args, Command* command) {
-    std::string error = ExpectPositionals(entry, args, 3, 3);
+// Takes the address and the elements' values from `firstValue` on, and checks them as a
+// transfer of `command->count` elements.
+std::string ParseValues(const Arguments& args, std::size_t firstValue, Command* command) {
+    for (std::size_t i = firstValue; i < args.positional.size(); ++i) {
+        std::uint32_t value = 0;
+        const std::string error = ParseNumberArgument(args.positional[i], &value);
+        if (!error.empty()) return error;
+        command->values.push_back(value);
+    }
+    const std::string error = CheckValues(command->values, command->width);
+    if (!error.empty()) return error;
+    return CheckTransfer(command->address, command->count, command->width);
+}
+
+}  // namespace
+
+std::string ParseNoArguments(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    return ExpectPositionals(row, args);
+}
+
+std::string ParseMemTest(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    error = ExpectPositionals(row, args);
+    if (!error.empty()) return error;
+    const std::string& which = args.positional[0];
+    if (which != "internal" && which != "external") {
+        return "memtest tests 'internal' or 'external' memory, not '" + which + "'";
+    }
+    command->external = which == "external";
+    command->full = args.Option("--full") != nullptr;
+    const std::vector<std::string>* range = args.Option("--range");
+    if (range == nullptr) return "";
+    command->ranged = true;
+    error = ParseNumberArgument((*range)[0], &command->address);
+    if (error.empty()) error = ParseNumberArgument((*range)[1], &command->count);
+    if (error.empty()) error = CheckMemTestRange(*command);
+    return error;
+}
+
+// ADDR COUNT, then the values if the command takes any (fill's one).
+std::string ParseElements(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    error = ParseWidth(args, 1, &command->width);
+    if (error.empty()) error = ExpectPositionals(row, args);
+    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
+    if (error.empty()) error = ParseNumberArgument(args.positional[1], &command->count);
+    if (!error.empty()) return error;
+    return ParseValues(args, 2, command);
+}
+
+// ADDR VALUE...: as many elements as values.
+std::string ParseWrite(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    error = ParseWidth(args, 1, &command->width);
+    if (error.empty()) error = ExpectPositionals(row, args);
+    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
+    if (!error.empty()) return error;
+    command->count = static_cast<std::uint32_t>(args.positional.size() - 1);
+    return ParseValues(args, 1, command);
+}
+
+std::string ParseSave(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    error = ExpectPositionals(row, args);
     if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
     std::uint32_t length = 0;
     if (error.empty()) error = ParseNumberArgument(args.positional[1], &length);
@@ -348,8 +328,11 @@ std::string ParseSave(const CommandEntry& entry, const Arguments& args, Command*
 
 // The file is sized here, with the rest of the line, so that a missing or unsuitable file
 // writes nothing to the card.
-std::string ParseLoad(const CommandEntry& entry, const Arguments& args, Command* command) {
-    std::string error = ExpectPositionals(entry, args, 2, 2);
+std::string ParseLoad(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    error = ExpectPositionals(row, args);
     if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
     if (!error.empty()) return error;
     command->file = args.positional[1];
@@ -359,88 +342,60 @@ std::string ParseLoad(const CommandEntry& entry, const Arguments& args, Command*
     return SetFileTransfer(args, size, "'" + command->file + "'", command);
 }
 
-std::string ParseKey(const CommandEntry& entry, const Arguments& args, Command* command) {
-    const std::vector<std::string>& words = args.positional;
-    if (words.empty()) {
+std::string ParseKey(const CommandRow& row, const Words& words, Command* command) {
+    Arguments args;
+    std::string error;
+    if (!Sorted(row, words, command, &args, &error)) return error;
+    const std::vector<std::string>& given = args.positional;
+    if (given.empty()) {
         command->keyAction = KeyAction::Show;
         return "";
     }
-    const std::string& action = words[0];
-    if ((action == "defaults" || action == "clear") && words.size() == 1) {
+    const std::string& action = given[0];
+    if ((action == "defaults" || action == "clear") && given.size() == 1) {
         command->keyAction = action == "defaults" ? KeyAction::Defaults : KeyAction::Clear;
         return "";
     }
-    if (action != "set" || words.size() != 3)
-        return std::string("usage: vexotool ") + entry.synopsis;
+    if (action != "set" || given.size() != 3) return "usage: vexotool " + Synopsis(row);
     command->keyAction = KeyAction::Set;
-    command->keyField = KeyFieldNamed(words[1]);
+    command->keyField = KeyFieldNamed(given[1]);
     if (command->keyField < 0) {
-        return "key set takes intmem, extmem, io1 or io2, not '" + words[1] + "'";
+        return "key set takes intmem, extmem, io1 or io2, not '" + given[1] + "'";
     }
     std::uint32_t value = 0;
-    const std::string error = ParseNumberArgument(words[2], &value);
+    error = ParseNumberArgument(given[2], &value);
     if (!error.empty()) return error;
     command->values.push_back(value);
     return "";
 }
 
-// "help" itself, "--help" and "/?" (optionally naming a command), and "--version".
-bool ParseHelpOrVersion(const std::vector<std::string>& words, Command* command,
-                        std::string* error) {
-    const std::string& name = words[0];
-    if (name == "--version") {
-        command->kind = CommandKind::Version;
-        if (words.size() > 1) *error = "usage: vexotool --version";
-        return true;
-    }
-    if (!IsHelpOption(name) && name != "help") return false;
-    command->kind = CommandKind::Help;
-    if (words.size() > 2) {
-        *error = "usage: vexotool help [COMMAND]";
-        return true;
-    }
+// help [COMMAND]; "help --help" asks for help on help.
+std::string ParseHelp(const CommandRow& row, const Words& words, Command* command) {
+    if (words.size() > 2) return "usage: vexotool " + Synopsis(row);
     if (words.size() == 2) {
-        // "help --help" asks for help on help.
-        command->helpTopic = IsHelpOption(words[1]) ? "help" : words[1];
-        if (FindCommand(command->helpTopic) == nullptr) {
-            *error = "no command '" + command->helpTopic + "' (vexotool --help lists them)";
-        }
+        command->helpTopic = IsHelpOption(words[1]) ? row.name : words[1];
+        if (ListedRow(command->helpTopic) == nullptr)
+            return "no command '" + command->helpTopic + "' (vexotool --help lists them)";
     }
-    return true;
+    return "";
 }
 
-std::string ParseCommand(const std::vector<std::string>& words, Command* command) {
+std::string ParseVersion(const CommandRow& row, const Words& words, Command*) {
+    return words.size() > 1 ? "usage: vexotool " + Synopsis(row) : "";
+}
+
+std::string Synopsis(const CommandRow& row) {
+    return std::string(row.name) + (*row.arguments != '\0' ? " " : "") + row.arguments;
+}
+
+namespace {
+
+std::string ParseCommand(const Words& words, Command* command) {
     if (words.empty()) return "an empty command next to '+'";
-    const std::string& name = words[0];
-    std::string error;
-    if (ParseHelpOrVersion(words, command, &error)) return error;
-    const CommandEntry* entry = FindCommand(name);
-    if (entry == nullptr) return "unknown command '" + name + "' (vexotool --help lists them)";
-    Arguments args;
-    error = SortArguments(*entry, words, &args);
-    if (!error.empty()) return error;
-    if (args.help) {
-        command->kind = CommandKind::Help;
-        command->helpTopic = entry->name;
-        return "";
-    }
-    command->kind = entry->kind;
-    switch (entry->kind) {
-        case CommandKind::Info:
-        case CommandKind::Map:
-        case CommandKind::Config:
-            return ExpectPositionals(*entry, args, 0, 0);
-        case CommandKind::MemTest:
-            return ParseMemTest(*entry, args, command);
-        case CommandKind::Save:
-            return ParseSave(*entry, args, command);
-        case CommandKind::Load:
-            return ParseLoad(*entry, args, command);
-        case CommandKind::Key:
-            return ParseKey(*entry, args, command);
-        default:
-            return ParseTransfer(*entry, args, command);
-    }
+    const CommandRow* row = RowNamed(words[0]);
+    if (row == nullptr) return "unknown command '" + words[0] + "' (vexotool --help lists them)";
+    command->row = row;
+    return row->parse(*row, words, command);
 }
 
 }  // namespace
@@ -451,7 +406,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         line.error = "no command (vexotool --help lists them)";
         return line;
     }
-    std::vector<std::string> words;
+    Words words;
     for (int i = 0; i <= argc; ++i) {
         if (i < argc && std::strcmp(argv[i], "+") != 0) {
             words.push_back(argv[i]);
@@ -473,20 +428,22 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 bool PrintHelp(std::FILE* out, const std::string& topic) {
     if (!topic.empty()) {
-        const CommandEntry* entry = FindCommand(topic);
-        if (entry == nullptr) return false;
-        std::fprintf(out, "usage: vexotool %s\n\n%s", entry->synopsis, entry->help);
+        const CommandRow* row = ListedRow(topic);
+        if (row == nullptr) return false;
+        std::fprintf(out, "usage: vexotool %s\n\n%s", Synopsis(*row).c_str(), row->details);
         return true;
     }
     std::fprintf(out,
                  "vexotool %s - diagnostic tool for the VexoLite card\n\n"
                  "usage: vexotool COMMAND [ARGS...] [+ COMMAND [ARGS...]]...\n\ncommands:\n",
                  VEXO_KIT_VERSION);
-    for (const CommandEntry& entry : kCommands) {
-        if (std::strlen(entry.synopsis) < 42) {
-            std::fprintf(out, "  %-41s %s\n", entry.synopsis, entry.summary);
+    for (const CommandRow& row : CommandRows()) {
+        if (row.helpLine == nullptr) continue;
+        const std::string synopsis = Synopsis(row);
+        if (synopsis.size() < 42) {
+            std::fprintf(out, "  %-41s %s\n", synopsis.c_str(), row.helpLine);
         } else {
-            std::fprintf(out, "  %s\n  %-41s %s\n", entry.synopsis, "", entry.summary);
+            std::fprintf(out, "  %s\n  %-41s %s\n", synopsis.c_str(), "", row.helpLine);
         }
     }
     std::fprintf(out,

@@ -1,3 +1,4 @@
+// Long transfers in chunks, with the progress line and Ctrl+C between them.
 #include "transfer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// vexotool's command table and what each command does, run in order on one opening of the card.
 #include "vexotool_commands.h"
 
 #include <algorithm>
@@ -24,7 +25,6 @@
 #include "transfer.h"
 
 namespace vexotool {
-namespace {
 
 // One run of the tool: where it writes and whether the card is open.
 struct Session {
@@ -32,6 +32,8 @@ struct Session {
     std::FILE* err;
     bool open = false;
 };
+
+namespace {
 
 bool OpenCard(Session& session) {
     if (session.open) return true;
@@ -122,7 +124,7 @@ void WarnAboutIoBases(std::FILE* err, const DeviceInfo& info) {
     }
 }
 
-int Info(Session& session) {
+int Info(Session& session, const Command&) {
     if (!OpenCard(session)) return kExitFailed;
     DeviceInfo info = {};
     if (cVexoDeviceInfo(&info) != 1) {
@@ -151,7 +153,7 @@ int Info(Session& session) {
 
 // Read through the library's own scan and configuration accesses, so that the card shown is the
 // one the library configured.
-int Config(Session& session) {
+int Config(Session& session, const Command&) {
     if (!OpenCard(session)) return kExitFailed;
     vexo::pci::CardLocation card = {};
     if (!vexo::pci::ScanForBoard(&card)) {
@@ -169,7 +171,7 @@ int Config(Session& session) {
 
 // --- map ----------------------------------------------------------------------------------
 
-int Map(Session& session) {
+int Map(Session& session, const Command&) {
     if (!OpenCard(session)) return kExitFailed;
     DeviceInfo info = {};
     cVexoDeviceInfo(&info);
@@ -272,7 +274,9 @@ std::vector<std::uint8_t> PackElements(const std::vector<std::uint32_t>& values,
     return bytes;
 }
 
-int Write(Session& session, const Command& command, const char* what) {
+// Write's values one to an element, or fill's one value in each.
+int Store(Session& session, const Command& command, bool oneValue) {
+    const char* what = command.row->name;
     if (!OpenCard(session)) return kExitFailed;
     const std::vector<std::uint8_t> bytes =
         PackElements(command.values, command.count, command.width);
@@ -286,12 +290,20 @@ int Write(Session& session, const Command& command, const char* what) {
     std::fprintf(session.out, "%s: %u %s element%s at 0x%08X", what, command.count,
                  WidthName(command.width), command.count == 1 ? "" : "s",
                  static_cast<unsigned>(command.address));
-    if (command.kind == CommandKind::Fill) {
+    if (oneValue) {
         std::fprintf(session.out, ", each 0x%0*X", static_cast<int>(command.width * 2),
                      static_cast<unsigned>(command.values[0]));
     }
     std::fprintf(session.out, "\n");
     return kExitSuccess;
+}
+
+int Write(Session& session, const Command& command) {
+    return Store(session, command, false);
+}
+
+int Fill(Session& session, const Command& command) {
+    return Store(session, command, true);
 }
 
 // --- save, load ---------------------------------------------------------------------------
@@ -335,12 +347,6 @@ int Load(Session& session, const Command& command) {
     return kExitSuccess;
 }
 
-// Help, the version and the board configuration key do without the card.
-bool NeedsCard(const Command& command) {
-    return command.kind != CommandKind::Help && command.kind != CommandKind::Version &&
-           command.kind != CommandKind::Key;
-}
-
 int WriteKey(const Command& command, std::FILE* out, std::FILE* err) {
     switch (command.keyAction) {
         case KeyAction::Set:
@@ -375,42 +381,145 @@ bool OutputWritten(Session& session) {
     return false;
 }
 
-int RunCommand(Session& session, const Command& command) {
-    switch (command.kind) {
-        case CommandKind::Help:
-            PrintHelp(session.out, command.helpTopic);
-            return kExitSuccess;
-        case CommandKind::Version:
-            PrintVersion(session.out);
-            return kExitSuccess;
-        case CommandKind::Info:
-            return Info(session);
-        case CommandKind::Map:
-            return Map(session);
-        case CommandKind::Config:
-            return Config(session);
-        case CommandKind::Read:
-            return Read(session, command);
-        case CommandKind::Dump:
-            return Dump(session, command);
-        case CommandKind::Write:
-            return Write(session, command, "write");
-        case CommandKind::Fill:
-            return Write(session, command, "fill");
-        case CommandKind::Save:
-            return Save(session, command);
-        case CommandKind::Load:
-            return Load(session, command);
-        case CommandKind::Key:
-            return Key(session, command);
-        case CommandKind::MemTest:
-            if (!OpenCard(session)) return kExitFailed;
-            return RunMemTest(command, LibraryAccess(), session.out, session.err);
-    }
-    return kExitUsage;
+int MemTest(Session& session, const Command& command) {
+    if (!OpenCard(session)) return kExitFailed;
+    return RunMemTest(command, LibraryAccess(), session.out, session.err);
+}
+
+int Help(Session& session, const Command& command) {
+    PrintHelp(session.out, command.helpTopic);
+    return kExitSuccess;
+}
+
+int Version(Session& session, const Command&) {
+    PrintVersion(session.out);
+    return kExitSuccess;
+}
+
+// "0x01000000": a number as the help writes it, with at least `digits` hex digits.
+std::string HelpHex(std::uint32_t value, int digits = 1) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
+    return text;
+}
+
+const char* ConfigDetails() {
+    static const std::string text =
+        "Finds the card on the PCI bus the way the library does and prints its " +
+        std::to_string(kConfigSpaceSize) +
+        " bytes of PCI\n"
+        "configuration space: the header decoded (identity, command and status bits, revision,\n"
+        "class code, header type, base address registers with their flag bits, interrupt line\n"
+        "and pin), then every byte in hex, 16 a line.\n";
+    return text.c_str();
+}
+
+const char* MemTestDetails() {
+    static const std::string text =
+        "Writes and verifies test patterns and says what failed where; the memory's contents are\n"
+        "lost. Every test checks the data lines (walking ones and zeros) and the byte lanes\n"
+        "(8- and 16-bit writes merged into one word) at the first word, then:\n"
+        "  internal                 address-in-address over every word of the three blocks;\n"
+        "  external                 address-in-address at the power-of-two offsets, one per\n"
+        "                           address line, across the whole " +
+        std::to_string(kExternalSize >> 20) +
+        " MiB (quick);\n"
+        "  --full                   address-in-address over every word (on a card, each\n"
+        "                           external word costs about a hundred bus accesses);\n"
+        "  --range ADDR LENGTH      every word of LENGTH bytes from ADDR only (both multiples\n"
+        "                           of 4, inside one internal block or the external memory).\n";
+    return text.c_str();
+}
+
+// The bit numbers `mask`'s lowest and highest set bits.
+std::string BitRange(std::uint32_t mask) {
+    int low = 0, high = 31;
+    while ((mask >> low & 1) == 0) ++low;
+    while ((mask >> high & 1) == 0) --high;
+    return std::to_string(low) + "-" + std::to_string(high);
+}
+
+const char* KeyDetails() {
+    using namespace vexo::board_key;
+    const auto name = [](int field) { return std::string(kKeyFields[field].name); };
+    static const std::string text =
+        "Without arguments, prints the four values of the board configuration key and what\n"
+        "cVexoOpen does with each: a non-zero value is programmed into the card's base address\n"
+        "register, a missing value or 0 leaves the base the card's register holds. Needs no card.\n"
+        "  set NAME VALUE   writes one value and leaves the others as they are. NAME is " +
+        name(0) + ",\n                   " + name(1) + ", " + name(2) + " or " + name(3) +
+        ". VALUE is aligned as the Control Panel applet\n"
+        "                   aligns it: a memory base to a multiple of " +
+        HelpHex(~kMemoryBaseMask + 1, 8) + ", an I/O base to\n                   a multiple of " +
+        HelpHex(kIoBaseMask & (~kIoBaseMask + 1)) + " (bits " + BitRange(kIoBaseMask) +
+        " only); 0 means 'from the card'.\n"
+        "  defaults         writes the applet's four defaults: " +
+        name(0) + " " + HelpHex(kDefaults[0], 8) + ", " + name(1) + "\n                   " +
+        HelpHex(kDefaults[1], 8) + ", " + name(2) + " " + HelpHex(kDefaults[2]) + ", " + name(3) +
+        " " + HelpHex(kDefaults[3]) +
+        ".\n"
+        "  clear            deletes the four values: every base comes from the card.\n"
+        "The key is created as the applet creates it. Writing it needs the right to write\n"
+        "under HKEY_LOCAL_MACHINE.\n";
+    return text.c_str();
 }
 
 }  // namespace
+
+// The tool's commands, in the overview's order. The overview, each command's help and its usage
+// errors are made from here.
+const std::vector<CommandRow>& CommandRows() {
+    static const std::vector<CommandRow> rows = {
+        {"info", "", true, "the card's identity and base addresses",
+         "Opens the card and prints what the library reports: the PCI identity, the driver's\n"
+         "information word, the first word of the driver's PCI configuration reply, and the four\n"
+         "base addresses with where each came from (the registry or the card's own register).\n"
+         "Warns about an I/O base that cannot be right.\n",
+         ParseNoArguments, Info},
+        {"map", "", true, "the board address map with this card's ports",
+         "Prints the board address map: which board addresses reach internal memory, external\n"
+         "memory and the two I/O ranges, with this card's port numbers and the window offsets.\n",
+         ParseNoArguments, Map},
+        {"config", "", true, "the card's PCI configuration space", ConfigDetails(),
+         ParseNoArguments, Config},
+        {"read", "ADDR COUNT [--width 8|16|32]", true, "read elements and print them",
+         "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
+         "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n",
+         ParseElements, Read},
+        {"write", "ADDR VALUE... [--width 8|16|32]", true, "write elements",
+         "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
+         "address ADDR on. Every value must fit the width.\n",
+         ParseWrite, Write},
+        {"dump", "ADDR LENGTH", true, "bytes in hex and ASCII",
+         "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a "
+         "line.\n",
+         ParseElements, Dump},
+        {"fill", "ADDR COUNT VALUE [--width 8|16|32]", true, "write one value into many elements",
+         "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address "
+         "ADDR.\n",
+         ParseElements, Fill},
+        {"save", "ADDR LENGTH FILE [--width 8|16|32]", true, "copy memory into a binary file",
+         "Reads LENGTH bytes from board address ADDR and writes them to FILE, replacing it. The\n"
+         "file is written only once every byte has been read. Elements are 32-bit when ADDR and\n"
+         "LENGTH are multiples of 4, else 8-bit, unless --width says otherwise (LENGTH must then\n"
+         "be a multiple of the width).\n",
+         ParseSave, Save},
+        {"load", "ADDR FILE [--width 8|16|32]", true, "copy a binary file into memory",
+         "Writes the whole of FILE from board address ADDR on; the file's size is the length.\n"
+         "Elements are 32-bit when ADDR and the size are multiples of 4, else 8-bit, unless\n"
+         "--width says otherwise (the size must then be a multiple of the width).\n",
+         ParseLoad, Load},
+        {"memtest", "internal|external [--range ADDR LENGTH] [--full]", true,
+         "write and verify test patterns", MemTestDetails(), ParseMemTest, MemTest},
+        {"key", "[set NAME VALUE | defaults | clear]", false,
+         "the board configuration key: show it or write it", KeyDetails(), ParseKey, Key},
+        {"help", "[COMMAND]", false, "this overview, or one command's help",
+         "Prints the overview or one command's help.\n", ParseHelp, Help},
+        // Not a command of its own, and so neither in the overview nor a topic of help.
+        {"--version", "", false, nullptr, nullptr, ParseVersion, Version},
+    };
+    return rows;
+}
 
 int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const CommandLine line = ParseCommandLine(argc, argv);
@@ -420,9 +529,10 @@ int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     Session session{out, err};
     // A line that fails to open the card prints nothing on `out`, not even a first heading.
-    if (std::any_of(line.commands.begin(), line.commands.end(), NeedsCard) && !OpenCard(session)) {
-        return kExitFailed;
-    }
+    const bool needsCard =
+        std::any_of(line.commands.begin(), line.commands.end(),
+                    [](const Command& command) { return command.row->needsCard; });
+    if (needsCard && !OpenCard(session)) return kExitFailed;
     int status = kExitSuccess;
     for (std::size_t i = 0; i < line.commands.size() && status == kExitSuccess; ++i) {
         if (i > 0 && StopRequested()) {
@@ -435,7 +545,7 @@ int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
             std::fprintf(out, "%s> vexotool %s\n", i == 0 ? "" : "\n",
                          line.commands[i].text.c_str());
         }
-        status = RunCommand(session, line.commands[i]);
+        status = line.commands[i].row->run(session, line.commands[i]);
         if (!OutputWritten(session)) status = kExitFailed;
     }
     if (session.open) cVexoClose();

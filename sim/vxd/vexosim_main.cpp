@@ -19,28 +19,6 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
-const char kHelp[] =
-    "Usage: vexosim COMMAND\n"
-    "Shapes the simulated VexoLite card; the next program that opens it finds it so.\n"
-    "\n"
-    "  run [--wait-for-debugger] PROGRAM [ARGS...]\n"
-    "                          run a 32-bit program with the simulated card in place (any\n"
-    "                          Windows from XP on); its exit code is vexosim's, 126 when it\n"
-    "                          cannot run (a 64-bit program), 127 when it is not found.\n"
-    "                          --wait-for-debugger holds it before its first instruction\n"
-    "                          until a debugger attaches\n"
-    "  reset                   power cycle: the card at power-on state, memories zeroed\n"
-    "  remove                  take the card off the PCI bus (no card answers)\n"
-    "  insert                  put the card back on the bus as it was\n"
-    "  fail CODE               make driver requests with control code CODE fail\n"
-    "  fail none               let every control code answer again\n"
-    "  ok CODE                 let control code CODE answer again\n"
-    "  identity VENDOR DEVICE  make the driver report another vendor and device\n"
-    "  place BUS DEVICE        move the card to function 1 of BUS, DEVICE\n"
-    "  status                  print the card's state and where it is kept\n"
-    "\n"
-    "Numbers are decimal or hexadecimal after 0x.\n";
-
 int UsageError(const char* what) {
     std::fprintf(stderr, "vexosim: %s (vexosim --help shows the commands)\n", what);
     return kUsageError;
@@ -49,7 +27,7 @@ int UsageError(const char* what) {
 // A number as vexotool reads it, at most `limit`.
 bool ParseNumber(const char* text, std::uint32_t limit, std::uint32_t* value) {
     std::uint32_t parsed = 0;
-    if (!vexotool::ParseNumber(text, &parsed) || parsed > limit) return false;
+    if (!vexo::ParseNumber(text, &parsed) || parsed > limit) return false;
     *value = parsed;
     return true;
 }
@@ -85,61 +63,199 @@ void ClearFailingCodes() {
     }
 }
 
+// --- the commands: each takes the words after its name and returns the exit code ----------
+
+int RunProgram(int argc, char** args) {
+    return vexo::sim::vxd::RunWithCard(argc, args);
+}
+
+int Reset(int, char**) {
+    SimResetBoard();
+    return 0;
+}
+
+int Remove(int, char**) {
+    SimSetCardPresent(0);
+    return 0;
+}
+
+int Insert(int, char**) {
+    SimSetCardPresent(1);
+    return 0;
+}
+
+int FailNone(int, char**) {
+    ClearFailingCodes();
+    return 0;
+}
+
+int SetFailing(char** args, bool fail) {
+    std::uint32_t a = 0;
+    if (!ParseNumber(args[0], 0xFFFFFFFFu, &a)) return UsageError("CODE is not a number");
+    if (!SimSetFailingCode(a, fail)) {
+        std::fprintf(stderr,
+                     "vexosim: at most %d control codes fail at once; 'vexosim ok CODE' or "
+                     "'vexosim fail none' lets codes answer again\n",
+                     SIM_MAX_FAILING_CODES);
+        return kFailed;
+    }
+    return 0;
+}
+
+int Fail(int, char** args) {
+    return SetFailing(args, true);
+}
+
+int Ok(int, char** args) {
+    return SetFailing(args, false);
+}
+
+int Identity(int, char** args) {
+    std::uint32_t a = 0, b = 0;
+    if (!ParseNumber(args[0], 0xFFFFFFFFu, &a) || !ParseNumber(args[1], 0xFFFFFFFFu, &b)) {
+        return UsageError("VENDOR and DEVICE are numbers");
+    }
+    SimSetDriverIdentity(b, a);
+    return 0;
+}
+
+int Place(int, char** args) {
+    std::uint32_t a = 0, b = 0;
+    if (!ParseNumber(args[0], 0xFF, &a) || !ParseNumber(args[1], 0x1F, &b)) {
+        return UsageError("BUS is 0-255 and DEVICE 0-31");
+    }
+    if (!SimPlaceCard(a, b)) return UsageError("another function sits at that place");
+    return 0;
+}
+
+int Status(int, char**) {
+    PrintStatus();
+    return 0;
+}
+
+// One of vexosim's commands: the help's line for it, what it is checked against and what it does.
+struct SimCommand {
+    const char* name;
+    // As the help shows them: words in capitals stand for a value, others are written as they
+    // stand. A command that does without the card reads its own arguments.
+    const char* arguments;
+    // A change kept in the card file, where programs meet it: refused when the card is not kept.
+    bool needsCard;
+    std::string helpLine;  // lines after the first start at the help's second column
+    int (*run)(int argc, char** args);
+};
+
+// In the help's order.
+const SimCommand kCommands[] = {
+    {"run", "[--wait-for-debugger] PROGRAM [ARGS...]", false,
+     "run a 32-bit program with the simulated card in place (any\n"
+     "Windows from XP on); its exit code is vexosim's, " +
+         std::to_string(vexo::sim::vxd::kCannotRun) + " when it\n" +
+         "cannot run (a 64-bit program), " + std::to_string(vexo::sim::vxd::kNotFound) +
+         " when it is not found.\n"
+         "--wait-for-debugger holds it before its first instruction\n"
+         "until a debugger attaches",
+     RunProgram},
+    {"reset", "", true, "power cycle: the card at power-on state, memories zeroed", Reset},
+    {"remove", "", true, "take the card off the PCI bus (no card answers)", Remove},
+    {"insert", "", true, "put the card back on the bus as it was", Insert},
+    {"fail", "CODE", true, "make driver requests with control code CODE fail", Fail},
+    {"fail", "none", true, "let every control code answer again", FailNone},
+    {"ok", "CODE", true, "let control code CODE answer again", Ok},
+    {"identity", "VENDOR DEVICE", true, "make the driver report another vendor and device",
+     Identity},
+    {"place", "BUS DEVICE", true, "move the card to function 1 of BUS, DEVICE", Place},
+    {"status", "", true, "print the card's state and where it is kept", Status},
+};
+
+// Where the help's lines start: the commands' usage at 2, what they do at 26.
+constexpr int kUsageColumn = 2;
+constexpr int kHelpColumn = 26;
+
+void PrintHelp() {
+    std::string help =
+        "Usage: vexosim COMMAND\n"
+        "Shapes the simulated VexoLite card; the next program that opens it finds it so.\n"
+        "\n";
+    const std::string indent(kHelpColumn, ' ');
+    for (const SimCommand& command : kCommands) {
+        std::string line = std::string(kUsageColumn, ' ') + command.name;
+        if (*command.arguments != '\0') line = line + " " + command.arguments;
+        // A usage too long for its column has the column to itself.
+        line += line.size() + 2 > indent.size() ? "\n" + indent
+                                                : std::string(kHelpColumn - line.size(), ' ');
+        for (char c : command.helpLine) line += c == '\n' ? "\n" + indent : std::string(1, c);
+        help += line + "\n";
+    }
+    help += "\nNumbers are decimal or hexadecimal after 0x.\n";
+    std::fputs(help.c_str(), stdout);
+}
+
+bool IsHelpRequest(const std::string& word) {
+    return word == "--help" || word == "-h" || word == "help";
+}
+
+// How well a command line's arguments fit a row: -1 when they do not, else the number of words
+// written as they stand that they match.
+int Fit(const SimCommand& command, int argc, char** args) {
+    int count = 0, literals = 0;
+    bool fits = true;
+    for (const char* at = command.arguments; *at != '\0'; ++count) {
+        const char* end = std::strchr(at, ' ');
+        if (end == nullptr) end = at + std::strlen(at);
+        const std::string word(at, end);
+        const bool placeholder = word[0] >= 'A' && word[0] <= 'Z';
+        if (count >= argc || (!placeholder && word != args[count])) fits = false;
+        literals += placeholder ? 0 : 1;
+        at = *end == ' ' ? end + 1 : end;
+    }
+    return fits && count == argc ? literals : -1;
+}
+
+// The row of that name that the arguments fit best ("fail none" rather than "fail CODE"); null
+// when they fit none.
+const SimCommand* Matching(const std::string& name, int argc, char** args) {
+    const SimCommand* best = nullptr;
+    int bestFit = -1;
+    for (const SimCommand& command : kCommands) {
+        const int fit = name == command.name ? Fit(command, argc, args) : -1;
+        if (fit > bestFit) {
+            best = &command;
+            bestFit = fit;
+        }
+    }
+    return best;
+}
+
+const SimCommand* Named(const std::string& name) {
+    for (const SimCommand& command : kCommands) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
 // One command with its arguments; the exit code.
 int Run(int argc, char** argv) {
     if (argc == 0) return UsageError("no command");
-    const std::string command = argv[0];
+    const std::string name = argv[0];
     const int arguments = argc - 1;
-    const auto expect = [&](int count) { return arguments == count; };
-    std::uint32_t a = 0, b = 0;
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kHelp, stdout);
+    if (IsHelpRequest(name)) {
+        PrintHelp();
         return 0;
     }
-    if (command == "run") return vexo::sim::vxd::RunWithCard(arguments, argv + 1);
+    const SimCommand* named = Named(name);
+    if (named != nullptr && !named->needsCard) return named->run(arguments, argv + 1);
     // The module has said which file and why on standard error; a change would reach no program.
     if (SimGetCardFile(nullptr, 0) == 0) {
         std::fprintf(stderr, "vexosim: the card is not kept: nothing done\n");
         return kFailed;
     }
-    if (command == "reset" && expect(0)) {
-        SimResetBoard();
-    } else if (command == "remove" && expect(0)) {
-        SimSetCardPresent(0);
-    } else if (command == "insert" && expect(0)) {
-        SimSetCardPresent(1);
-    } else if (command == "fail" && expect(1) && std::strcmp(argv[1], "none") == 0) {
-        ClearFailingCodes();
-    } else if ((command == "fail" || command == "ok") && expect(1)) {
-        if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a)) return UsageError("CODE is not a number");
-        if (!SimSetFailingCode(a, command == "fail")) {
-            std::fprintf(stderr,
-                         "vexosim: at most %d control codes fail at once; 'vexosim ok CODE' or "
-                         "'vexosim fail none' lets codes answer again\n",
-                         SIM_MAX_FAILING_CODES);
-            return kFailed;
-        }
-    } else if (command == "identity" && expect(2)) {
-        if (!ParseNumber(argv[1], 0xFFFFFFFFu, &a) || !ParseNumber(argv[2], 0xFFFFFFFFu, &b)) {
-            return UsageError("VENDOR and DEVICE are numbers");
-        }
-        SimSetDriverIdentity(b, a);
-    } else if (command == "place" && expect(2)) {
-        if (!ParseNumber(argv[1], 0xFF, &a) || !ParseNumber(argv[2], 0x1F, &b)) {
-            return UsageError("BUS is 0-255 and DEVICE 0-31");
-        }
-        if (!SimPlaceCard(a, b)) return UsageError("another function sits at that place");
-    } else if (command == "status" && expect(0)) {
-        // printed below
-    } else {
-        const bool known = command == "reset" || command == "remove" || command == "insert" ||
-                           command == "fail" || command == "ok" || command == "identity" ||
-                           command == "place" || command == "status";
-        return UsageError(known ? ("wrong arguments for " + command).c_str()
-                                : ("no command " + command).c_str());
+    const SimCommand* command = Matching(name, arguments, argv + 1);
+    if (command == nullptr) {
+        return UsageError(named != nullptr ? ("wrong arguments for " + name).c_str()
+                                           : ("no command " + name).c_str());
     }
-    if (command == "status") PrintStatus();
-    return 0;
+    return command->run(arguments, argv + 1);
 }
 
 }  // namespace

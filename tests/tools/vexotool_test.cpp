@@ -529,6 +529,17 @@ INSTANTIATE_TEST_SUITE_P(
             {"memtest", "external", "--range", "0x08000000", "16", "--range", "0x08001000", "16"},
             "--range is given twice"},
         UsageCase{{"--version", "now"}, "usage: vexotool --version"},
+        // The number of arguments is the one the usage line shows.
+        UsageCase{{"write", "0x8000"}, "usage: vexotool write ADDR VALUE... [--width 8|16|32]"},
+        UsageCase{{"fill", "0x8000", "2"},
+                  "usage: vexotool fill ADDR COUNT VALUE [--width 8|16|32]"},
+        UsageCase{{"info", "now"}, "usage: vexotool info"},
+        UsageCase{{"memtest"},
+                  "usage: vexotool memtest internal|external [--range ADDR LENGTH] [--full]"},
+        UsageCase{{"key", "set", "intmem"},
+                  "usage: vexotool key [set NAME VALUE | defaults | clear]"},
+        UsageCase{{"help", "read", "write"}, "usage: vexotool help [COMMAND]"},
+        UsageCase{{"help", "--version"}, "no command '--version' (vexotool --help lists them)"},
         UsageCase{{"save", "0x8000", "0", "saved.bin"}, "the length must be at least 1"},
         UsageCase{{"save", "0x8000", "16"},
                   "usage: vexotool save ADDR LENGTH FILE [--width 8|16|32]"},
@@ -555,6 +566,20 @@ TEST(Help, OverviewListsEveryCommandAndEachCommandHasItsOwn) {
     EXPECT_TRUE(Has(run.out, "usage: vexotool fill ADDR COUNT VALUE [--width 8|16|32]\n"));
     run = Tool({"help", "memtest"});
     EXPECT_TRUE(Has(run.out, "--range ADDR LENGTH"));
+}
+
+TEST(Help, KeyHelpNamesTheAppletsAlignmentAndDefaults) {
+    const ToolRun run = Tool({"help", "key"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(Has(run.out, "NAME is intmem,\n                   extmem, io1 or io2."));
+    EXPECT_TRUE(Has(run.out,
+                    "a memory base to a multiple of 0x01000000, an I/O base to\n"
+                    "                   a multiple of 0x100 (bits 8-15 only);"))
+        << run.out;
+    EXPECT_TRUE(Has(run.out,
+                    "defaults: intmem 0xE9000000, extmem\n"
+                    "                   0xEA000000, io1 0xC000, io2 0xC400.\n"))
+        << run.out;
 }
 
 TEST(Help, EveryWayOfAskingSucceedsAndTheVersionIsTheKits) {

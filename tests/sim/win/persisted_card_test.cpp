@@ -127,7 +127,11 @@ void UsageErrorsExitTwo() {
     EXPECT_RUN(RunProgram("vexosim.exe place 1 32"), 2u, "DEVICE");
     EXPECT_RUN(RunProgram("vexosim.exe fail \" 6\""), 2u, "CODE is not a number");
     EXPECT_RUN(RunProgram("vexosim.exe frobnicate"), 2u, "no command frobnicate");
-    EXPECT_RUN(RunProgram("vexosim.exe --help"), 0u, "identity VENDOR DEVICE");
+    EXPECT_RUN(RunProgram("vexosim.exe ok none"), 2u, "CODE is not a number");
+    const Run help = RunProgram("vexosim.exe --help");
+    EXPECT_RUN(help, 0u, "identity VENDOR DEVICE");
+    EXPECT_RUN(help, 0u, "vexosim's, 126 when it");
+    EXPECT_RUN(help, 0u, "(a 64-bit program), 127 when it is not found");
 }
 
 std::string ProgramFolder() {

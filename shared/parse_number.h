@@ -1,8 +1,13 @@
-#include "parse_number.h"
+// Numbers on a command line, read alike by vexotool and vexosim.
+#pragma once
 
-namespace vexotool {
+#include <cstdint>
 
-bool ParseNumber(const char* text, std::uint32_t* value) {
+namespace vexo {
+
+// Decimal, or hexadecimal after 0x; the whole text, nothing else (no sign, no blanks), at most
+// 32 bits.
+inline bool ParseNumber(const char* text, std::uint32_t* value) {
     unsigned base = 10;
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
@@ -28,4 +33,4 @@ bool ParseNumber(const char* text, std::uint32_t* value) {
     return true;
 }
 
-}  // namespace vexotool
+}  // namespace vexo
