@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "little_endian.h"
 #include "transfer_model.h"
 
 namespace {
@@ -20,15 +21,10 @@ struct Rig {
     Rig() : machine(vexo::model::Snapshot(wired)) {}
 };
 
-std::uint32_t Word(const std::uint8_t* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-}
-
 // flags, four address bytes, two count bytes, one more byte that picks the data.
 Transfer Decode(const std::uint8_t* record) {
     const std::uint8_t flags = record[0];
-    const std::uint32_t raw = Word(record + 1);
+    const std::uint32_t raw = vexo::little_endian::Load32(record + 1);
     Transfer t;
     t.write = flags & 1;
     t.size = static_cast<std::uint16_t>(1u << ((flags >> 1) & 3) % 3);
@@ -49,7 +45,7 @@ Transfer Decode(const std::uint8_t* record) {
             t.address = raw;
             break;
     }
-    t.count = (std::uint32_t{record[5]} | std::uint32_t{record[6]} << 8) % 512;
+    t.count = vexo::little_endian::Load16(record + 5) % 512u;
     t.nullBuffer = (flags >> 5) == 7;
     t.buffer.resize(std::size_t{t.count} * t.size + 8);
     std::uint32_t data = record[7] * 0x01000193u + 1;
