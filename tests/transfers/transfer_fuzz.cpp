@@ -84,13 +84,14 @@ bool Covers(std::uint32_t base, std::uint32_t ports) {
 void SetUp(Rig& rig, const std::uint8_t* setUp) {
     if (std::memcmp(rig.setUp, setUp, sizeof rig.setUp) == 0) return;
     std::memcpy(rig.setUp, setUp, sizeof rig.setUp);
-    std::uint32_t io1Base = (Word(setUp) & 0x3FF) * 0x40;
-    std::uint32_t io2Base = (io1Base + 0x100 + (Word(setUp) >> 10) % 0x3F8 * 0x40) & 0xFFFF;
+    std::uint32_t io1Base = (vexo::little_endian::Load32(setUp) & 0x3FF) * 0x40;
+    std::uint32_t io2Base =
+        (io1Base + 0x100 + (vexo::little_endian::Load32(setUp) >> 10) % 0x3F8 * 0x40) & 0xFFFF;
     if (Covers(io1Base, kConfigPorts) || Covers(io2Base, kConfigPorts)) {
         io1Base = vexo::testing::kIo1Base;
         io2Base = vexo::testing::kIo2Base;
     }
-    std::uint32_t state = Word(setUp + 4);
+    std::uint32_t state = vexo::little_endian::Load32(setUp + 4);
 
     vexo::sim::PciFunction& card = rig.wired.machine.Card();
     card.bars[2] = io1Base | 1u;
