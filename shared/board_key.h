@@ -77,5 +77,11 @@ constexpr int IndexOfRegister(std::uint32_t barRegister) {
     }
     return -1;
 }
+// The library programs BAR0 to BAR3 in turn; each must hold one of the bases.
+static_assert(IndexOfRegister(pci::kBar0Register) >= 0 &&
+                  IndexOfRegister(pci::kBar1Register) >= 0 &&
+                  IndexOfRegister(pci::kBar2Register) >= 0 &&
+                  IndexOfRegister(pci::kBar3Register) >= 0,
+              "every base address register has a base");
 
 }  // namespace vexo::board_key
