@@ -21,10 +21,16 @@ constexpr FieldFormat kIoField{board_key::kIoBaseMask, "%04X"};          // a po
 
 constexpr int kFieldCount = board_key::kValueCount;
 
+constexpr FieldFormat FieldFormatFor(board_key::Space space) {
+    return space == board_key::Space::Io ? kIoField : kMemoryField;
+}
+
 // Field order everywhere: internal memory, external memory, I/O range 1, I/O range 2 (the order
-// of board_key::kValueNames).
+// of board_key::kBases).
 constexpr int kEditControlIds[kFieldCount] = {1000, 1001, 1002, 1003};
-constexpr FieldFormat kFieldFormats[kFieldCount] = {kMemoryField, kMemoryField, kIoField, kIoField};
+constexpr FieldFormat kFieldFormats[kFieldCount] = {
+    FieldFormatFor(board_key::kBases[0].space), FieldFormatFor(board_key::kBases[1].space),
+    FieldFormatFor(board_key::kBases[2].space), FieldFormatFor(board_key::kBases[3].space)};
 
 // Only this many characters of a field's text count; the rest is ignored and disappears when the
 // field is rewritten.

@@ -2,6 +2,7 @@
 #include "board_context.h"
 
 #include "driver_protocol.h"
+#include "little_endian.h"
 
 namespace vexo {
 
@@ -23,9 +24,7 @@ int BoardContext::QueryPciConfig() {
     if (!platform::DriverRequest(hDriver, driver::kPciConfig, nullptr, 0, reply, sizeof reply))
         return 0;
     // Only the first little-endian word is reported; the rest of the reply is not used.
-    const std::uint32_t first = std::uint32_t{reply[0]} | std::uint32_t{reply[1]} << 8 |
-                                std::uint32_t{reply[2]} << 16 | std::uint32_t{reply[3]} << 24;
-    return static_cast<int>(first);
+    return static_cast<int>(little_endian::Load32(reply));
 }
 
 }  // namespace vexo

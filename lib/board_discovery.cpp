@@ -23,6 +23,11 @@ bool HasExpectedIdentity(const BoardContext& board) {
     return board.vendorId == pci::kCardVendorId && board.deviceId == pci::kCardDeviceId;
 }
 
+// The context's field for each base, in the key's value order (board_key::kBases).
+constexpr std::uint32_t BoardContext::*kBaseFields[board_key::kValueCount] = {
+    &BoardContext::intMemBase, &BoardContext::extMemBase, &BoardContext::io1Base,
+    &BoardContext::io2Base};
+
 // A value that is missing, larger than 4 bytes or otherwise unreadable leaves the base at 0,
 // which means "take it from the card". The field is cleared before the query, so a value
 // shorter than 4 bytes fills only the low bytes of an otherwise zero field.
@@ -33,36 +38,38 @@ void QueryBase(platform::RegistryKey key, const char* name, std::uint32_t* field
 
 void ReadBoardKey(BoardContext& board) {
     platform::RegistryKey key = 0;
-    if (!platform::OpenMachineKey(board_key::kPath, &key)) {
-        board.intMemBase = board.extMemBase = board.io1Base = board.io2Base = 0;
-        return;
+    const bool opened = platform::OpenMachineKey(board_key::kPath, &key);
+    for (int i = 0; i < board_key::kValueCount; ++i) {
+        std::uint32_t* field = &(board.*kBaseFields[i]);
+        if (opened) {
+            QueryBase(key, board_key::kBases[i].valueName, field);
+        } else {
+            *field = 0;
+        }
     }
-    QueryBase(key, board_key::kIntMemBase, &board.intMemBase);
-    QueryBase(key, board_key::kExtMemBase, &board.extMemBase);
-    QueryBase(key, board_key::kIo1Base, &board.io1Base);
-    QueryBase(key, board_key::kIo2Base, &board.io2Base);
-    platform::CloseKey(key);
+    if (opened) platform::CloseKey(key);
 }
 
 // A non-zero base is programmed into its register as it stands. A zero base is taken from the
 // register with the register's flag bits cleared: they are not part of the address, and an
 // I/O base with bit 0 kept would put every port access one port off.
-void SetOrTakeBase(const pci::CardLocation& card, std::uint32_t reg, std::uint32_t addressMask,
+void SetOrTakeBase(const pci::CardLocation& card, const board_key::BaseAddress& bar,
                    std::uint32_t* base) {
     if (*base == 0) {
-        *base = pci::ReadConfig(card, reg) & addressMask;
+        *base = bar.AddressBits(pci::ReadConfig(card, bar.barRegister));
     } else {
-        pci::WriteConfig(card, reg, *base);
+        pci::WriteConfig(card, bar.barRegister, *base);
     }
 }
 
-// Decoding goes on before the base address registers change.
+// Decoding goes on before the base address registers change, which are then programmed in the
+// card's order, BAR0 first.
 void ConfigureFunction(BoardContext& board, const pci::CardLocation& card) {
     pci::WriteConfig(card, pci::kCommandStatusRegister, pci::kDecodeIoAndMemory);
-    SetOrTakeBase(card, pci::kBar0Register, pci::kMemoryBarAddressMask, &board.extMemBase);
-    SetOrTakeBase(card, pci::kBar1Register, pci::kMemoryBarAddressMask, &board.intMemBase);
-    SetOrTakeBase(card, pci::kBar2Register, pci::kIoBarAddressMask, &board.io1Base);
-    SetOrTakeBase(card, pci::kBar3Register, pci::kIoBarAddressMask, &board.io2Base);
+    for (std::uint32_t reg = pci::kBar0Register; reg <= pci::kBar3Register; reg += 4) {
+        const int i = board_key::IndexOfRegister(reg);
+        SetOrTakeBase(card, board_key::kBases[i], &(board.*kBaseFields[i]));
+    }
 }
 
 bool SendBaseAddresses(const BoardContext& board) {

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "address_field.h"
 #include "base_addresses.h"
 #include "board_key.h"
 #include "key_store.h"
@@ -16,11 +15,6 @@ namespace vexotool {
 namespace board_key = vexo::board_key;
 namespace key_store = vexo::applet::key_store;
 namespace platform = vexo::platform;
-
-const KeyField kKeyFields[board_key::kValueCount] = {{"intmem", "internal memory", "BAR1"},
-                                                     {"extmem", "external memory", "BAR0"},
-                                                     {"io1", "I/O range 1", "BAR2"},
-                                                     {"io2", "I/O range 2", "BAR3"}};
 
 int KeyFieldNamed(const std::string& name) {
     for (int i = 0; i < board_key::kValueCount; ++i) {
@@ -113,8 +107,7 @@ bool OpenForWriting(std::FILE* err) {
 }  // namespace
 
 int SetKeyValue(int field, std::uint32_t value, std::FILE* out, std::FILE* err) {
-    const std::uint32_t aligned =
-        vexo::applet::AlignedValue(value, vexo::applet::kFieldFormats[field]);
+    const std::uint32_t aligned = kKeyFields[field].Aligned(value);
     if (aligned != value) {
         std::fprintf(
             err, "vexotool: key: %s 0x%X is aligned to 0x%X, as the applet would store it\n",

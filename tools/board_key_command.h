@@ -13,13 +13,9 @@ namespace vexotool {
 
 // One value of the key: the name the `key` command takes, what info calls it, and the base
 // address register the library takes the base from when the value gives none.
-struct KeyField {
-    const char* name;  // "intmem", "extmem", "io1", "io2"
-    const char* what;  // "internal memory", ...
-    const char* bar;   // "BAR1", ...
-};
-// In the key's value order (board_key::kValueNames).
-extern const KeyField kKeyFields[vexo::board_key::kValueCount];
+using KeyField = vexo::board_key::BaseAddress;
+// In the key's value order.
+inline constexpr const auto& kKeyFields = vexo::board_key::kBases;
 
 // The field `name` names; -1 when it names none.
 int KeyFieldNamed(const std::string& name);

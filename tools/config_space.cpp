@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "little_endian.h"
 #include "pci_config.h"
 
 namespace vexotool {
@@ -56,10 +57,10 @@ std::uint32_t Byte(const std::uint8_t (&space)[kConfigSpaceSize], std::uint32_t 
     return space[offset];
 }
 std::uint32_t Word(const std::uint8_t (&space)[kConfigSpaceSize], std::uint32_t offset) {
-    return Byte(space, offset) | Byte(space, offset + 1) << 8;
+    return vexo::little_endian::Load16(space + offset);
 }
 std::uint32_t Dword(const std::uint8_t (&space)[kConfigSpaceSize], std::uint32_t offset) {
-    return Word(space, offset) | Word(space, offset + 2) << 16;
+    return vexo::little_endian::Load32(space + offset);
 }
 
 // "I/O+ Mem+ BusMaster-"

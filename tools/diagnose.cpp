@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "board_key.h"
 #include "driver_protocol.h"
 #include "pci_config.h"
 #include "pci_scan.h"
@@ -12,6 +13,7 @@
 namespace vexotool {
 namespace {
 
+namespace board_key = vexo::board_key;
 namespace driver = vexo::driver;
 namespace pci = vexo::pci;
 namespace platform = vexo::platform;
@@ -64,12 +66,12 @@ bool CheckIdentity(platform::DriverHandle handle, Diagnosis* diagnosis) {
 // them to the driver again and ask for both windows.
 bool CheckWindows(platform::DriverHandle handle, const pci::CardLocation& card,
                   Diagnosis* diagnosis) {
-    const driver::BaseAddressRecord bases = {
-        pci::ReadConfig(card, pci::kBar1Register) & pci::kMemoryBarAddressMask,
-        pci::ReadConfig(card, pci::kBar0Register) & pci::kMemoryBarAddressMask,
-        pci::ReadConfig(card, pci::kBar2Register) & pci::kIoBarAddressMask,
-        pci::ReadConfig(card, pci::kBar3Register) & pci::kIoBarAddressMask,
+    const auto cardBase = [&card](int value) {
+        const board_key::BaseAddress& bar = board_key::kBases[value];
+        return bar.AddressBits(pci::ReadConfig(card, bar.barRegister));
     };
+    // The record and kBases share the key's value order; a braced list is read left to right.
+    const driver::BaseAddressRecord bases = {cardBase(0), cardBase(1), cardBase(2), cardBase(3)};
     const std::string where = Format(" (card at bus %u, device %u)", card.bus, card.device);
     if (!platform::DriverRequest(handle, driver::kSetBaseAddresses, &bases, sizeof bases, nullptr,
                                  0)) {

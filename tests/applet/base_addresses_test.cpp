@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "board_key.h"
+
 namespace vexo::applet {
 namespace {
 
@@ -35,6 +37,13 @@ std::uint32_t StoredDword(const std::string& name) {
     return value;
 }
 
+// The four values the key holds, in key order.
+void ExpectStoredValues(const BaseAddressValues& expected) {
+    for (int i = 0; i < kFieldCount; ++i) {
+        EXPECT_EQ(StoredDword(board_key::kValueNames[i]), expected[i]) << board_key::kValueNames[i];
+    }
+}
+
 class KeyStoreTest : public ::testing::Test {
   protected:
     void SetUp() override { fakeKey = FakeKey{}; }
@@ -55,10 +64,7 @@ TEST_F(LoadBaseAddressesTest, AnEmptyKeyGetsEveryDefaultWrittenInKeyOrder) {
                                         "read ExtMemBaseAddress", "write ExtMemBaseAddress",
                                         "read Io1BaseAddress", "write Io1BaseAddress",
                                         "read Io2BaseAddress", "write Io2BaseAddress"}));
-    EXPECT_EQ(StoredDword("IntMemBaseAddress"), 0xE9000000u);
-    EXPECT_EQ(StoredDword("ExtMemBaseAddress"), 0xEA000000u);
-    EXPECT_EQ(StoredDword("Io1BaseAddress"), 0xC000u);
-    EXPECT_EQ(StoredDword("Io2BaseAddress"), 0xC400u);
+    ExpectStoredValues({0xE9000000u, 0xEA000000u, 0xC000u, 0xC400u});
 }
 
 TEST_F(LoadBaseAddressesTest, StoredValuesAreTakenAsTheyAreAndNotRewritten) {
@@ -110,10 +116,7 @@ TEST_F(SaveBaseAddressesTest, WritesAllFourInKeyOrderExactlyAsHeld) {
     EXPECT_EQ(fakeKey.calls,
               (std::vector<std::string>{"write IntMemBaseAddress", "write ExtMemBaseAddress",
                                         "write Io1BaseAddress", "write Io2BaseAddress"}));
-    EXPECT_EQ(StoredDword("IntMemBaseAddress"), 0x12345678u);
-    EXPECT_EQ(StoredDword("ExtMemBaseAddress"), 0u);
-    EXPECT_EQ(StoredDword("Io1BaseAddress"), 0x12345u);
-    EXPECT_EQ(StoredDword("Io2BaseAddress"), 0xFF00u);
+    ExpectStoredValues(values);
 }
 
 TEST_F(SaveBaseAddressesTest, AFailedWriteReportsFailureAndStopsThere) {

@@ -1,5 +1,6 @@
 """Checks VEXOLITE.CPL's export and import tables: the exports its module-definition file
-fixes, and imports only from Windows' own DLLs and only functions that Windows 95 and 98 have.
+fixes, and imports only from Windows' own DLLs and only the functions of the Windows 9x list of
+windows_imports.py for the applet.
 
 Usage: test_cpl_tables.py PATH-TO-VEXOLITE.CPL PATH-TO-vexolite.def
 """
@@ -8,40 +9,9 @@ import sys
 import unittest
 
 import pe_checks
+import windows_imports
 
 CPL_PATH = DEF_PATH = None
-
-# Every function the applet and its statically linked runtime may import, by DLL. Each one is
-# exported by the DLL of that name on Windows 95 and 98 (msvcrt.dll as shipped with 98). A new
-# import fails this test until it has been checked and added here.
-WIN9X_FUNCTIONS = {
-    "KERNEL32.dll": {
-        "CloseHandle", "DeleteCriticalSection", "EnterCriticalSection", "ExitProcess",
-        "FreeLibrary", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId",
-        "GetLastError", "GetModuleHandleA", "GetProcAddress", "GetSystemTimeAsFileTime",
-        "GetTickCount", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection",
-        "LoadLibraryA", "MultiByteToWideChar", "QueryPerformanceCounter", "SetLastError",
-        "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess", "TlsAlloc", "TlsFree",
-        "TlsGetValue", "TlsSetValue", "UnhandledExceptionFilter", "VirtualProtect",
-        "VirtualQuery", "WideCharToMultiByte",
-        # Exported by the 9x kernel as a stub that fails; the runtime's start-up code only asks
-        # whether a shared runtime DLL is loaded and carries on when the answer is no.
-        "GetModuleHandleW",
-    },
-    "USER32.dll": {
-        "CallWindowProcA", "DialogBoxParamA", "EndDialog", "GetDlgCtrlID", "GetDlgItem",
-        "GetFocus", "GetWindowTextA", "LoadIconA", "LoadStringA", "MessageBoxA", "SetWindowLongA",
-        "SetWindowTextA",
-    },
-    "ADVAPI32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA"},
-    "msvcrt.dll": {
-        "__dllonexit", "__mb_cur_max", "_amsg_exit", "_errno", "_initterm", "_iob", "_lock",
-        "_onexit", "_unlock", "abort", "atoi", "calloc", "fputc", "free", "fwrite", "iscntrl",
-        "isdigit", "localeconv", "malloc", "memcpy", "memmove", "memset", "realloc", "setlocale",
-        "strchr", "strerror", "strlen", "strncmp", "strncpy", "strtoul", "vfprintf", "wcslen",
-    },
-}
-
 
 class Tables(unittest.TestCase):
     @classmethod
@@ -68,12 +38,8 @@ class Tables(unittest.TestCase):
         self.assertLessEqual({"USER32.DLL", "ADVAPI32.DLL", "KERNEL32.DLL"}, dlls)
 
     def test_every_import_exists_on_windows_9x(self):
-        allowed = {dll.upper(): funcs for dll, funcs in WIN9X_FUNCTIONS.items()}
-        for dll, funcs in self.imports.items():
-            for func in funcs:
-                with self.subTest(dll=dll, function=func):
-                    self.assertFalse(func.startswith("#"), "imported by ordinal")
-                    self.assertIn(func, allowed.get(dll.upper(), set()))
+        self.assertEqual(windows_imports.unlisted(self.imports, windows_imports.WIN9X, "applet"),
+                         [])
 
     def test_the_dialog_uses_the_ansi_functions(self):
         imported = {f for funcs in self.imports.values() for f in funcs}

@@ -162,11 +162,8 @@ def main():
     problems += type_problems(module, header)
     problems += constant_problems(module, header)
     problems += example_problems(open(example_path).read(), module)
-    for problem in problems:
-        print(problem)
-    print(f"{len(DECLARE.findall(module))} Declares checked against VexoVB.dll: "
-          f"{'FAIL' if problems else 'ok'}")
-    return 1 if problems else 0
+    return pe_checks.report(problems,
+                            f"{len(DECLARE.findall(module))} Declares checked against VexoVB.dll")
 
 
 if __name__ == "__main__":

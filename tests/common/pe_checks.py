@@ -1,5 +1,6 @@
 """What the checks of the built Windows images share: their export and import tables, resources
-and version information read through pefile, and the exports a module-definition file promises.
+and version information read through pefile, the exports a module-definition file promises, and
+the report a check that gathers problems ends with.
 """
 import re
 import struct
@@ -117,3 +118,11 @@ def definition_exports(text):
                 raise ValueError("cannot read the export %r" % line)
             found.append((int(match.group(2)), match.group(1)))
     return sorted(found)
+
+
+def report(problems, summary):
+    """Prints each problem, then `summary` and the verdict on one line; the exit status."""
+    for problem in problems:
+        print(problem)
+    print(f"{summary}: {'FAIL' if problems else 'ok'}")
+    return 1 if problems else 0

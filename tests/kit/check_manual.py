@@ -20,6 +20,8 @@ import sys
 import tempfile
 import zipfile
 
+import pe_checks
+
 TEXT_SUFFIXES = (".txt", ".md", ".c", ".h", ".bas", ".py", ".cs", ".pas", ".def", ".reg",
                  ".html", ".css")
 TEXT_NAMES = ("LICENSE",)
@@ -182,11 +184,8 @@ def main():
     if not setup_files:
         problems.append(f"no files in the setup's folder {setup}")
     problems += crlf_problems("setup", setup_files)
-    for problem in problems:
-        print(problem)
-    print(f"{len(pages)} pages of the manual checked, {len(setup_files)} files of the setup: "
-          f"{'FAIL' if problems else 'ok'}")
-    return 1 if problems else 0
+    return pe_checks.report(problems, f"{len(pages)} pages of the manual checked, "
+                                      f"{len(setup_files)} files of the setup")
 
 
 if __name__ == "__main__":

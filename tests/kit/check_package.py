@@ -164,11 +164,8 @@ def main():
         readme = kit.read(f"{name}/lib/README.txt").decode()
         if "lib /def:VexoDLL.def /machine:x86 /out:VexoDLL.lib" not in readme:
             problems.append("lib/README.txt lacks the MSVC import-library command")
-    for problem in problems:
-        print(problem)
-    print(f"{len(REQUIRED)} required files, {len(BINARIES)} binaries checked: "
-          f"{'FAIL' if problems else 'ok'}")
-    return 1 if problems else 0
+    return pe_checks.report(problems,
+                            f"{len(REQUIRED)} required files, {len(BINARIES)} binaries checked")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,8 @@
 """Checks the tables of the kit's DLLs against what was chosen on purpose: the exports and ordinals
 the library's module-definition file fixes, and imports that exist on Windows 95 and 98. For
-VexoDLL.dll they are each on the list below; VexoVB.dll, the library for Visual Basic 6, has the
-library's exports under the same names and ordinals and imports those functions from VexoDLL.dll,
-nothing else. Fails on any difference: a missing, extra or renumbered export, or a new import.
+VexoDLL.dll they are exactly its functions on the Windows 9x list of windows_imports.py;
+VexoVB.dll, the library for Visual Basic 6, has the library's exports under the same names and
+ordinals and imports those functions from VexoDLL.dll, nothing else. Fails on any difference: a missing, extra or renumbered export, or a new import.
 
 Usage: check_dll_tables.py VexoDLL.dll|VexoVB.dll VexoDLL.def OBJECT-FILE...
 """
@@ -13,21 +13,17 @@ import sys
 import unittest
 
 import pe_checks
+import windows_imports
 
 DLL_PATH = DEF_PATH = None
 OBJECT_PATHS = []
 
-LIBRARY_IMPORTS = {
-    "ADVAPI32.dll": ["RegCloseKey", "RegOpenKeyA", "RegQueryValueExA"],
-    "KERNEL32.dll": ["CloseHandle", "CreateFileA", "DeviceIoControl", "GetProcessHeap",
-                     "HeapAlloc", "HeapFree"],
-}
-
-
 def expected_imports(image_path, definition):
+    """{DLL in upper case: sorted functions}."""
     if os.path.basename(image_path).lower() == "vexovb.dll":
-        return {"VexoDLL.dll": sorted(name for _, name in definition)}
-    return LIBRARY_IMPORTS
+        return {"VEXODLL.DLL": sorted(name for _, name in definition)}
+    return {dll: sorted(funcs)
+            for dll, funcs in windows_imports.allowed(windows_imports.WIN9X, "library").items()}
 
 
 # Sections whose contents a C runtime runs at load or thread start. The DLL has none: an object
@@ -74,7 +70,8 @@ class Tables(unittest.TestCase):
                          (len(self.definition), len(self.definition)))
 
     def test_imports_are_the_chosen_ones(self):
-        imports = {dll: sorted(funcs) for dll, funcs in pe_checks.imports(self.image).items()}
+        imports = {dll.upper(): sorted(funcs)
+                   for dll, funcs in pe_checks.imports(self.image).items()}
         self.assertEqual(imports, expected_imports(DLL_PATH, self.definition))
 
     def test_header_is_one_windows_9x_loads(self):

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "little_endian.h"
 #include "testing.h"
 
 namespace vexo::test {
@@ -85,8 +86,7 @@ class LibraryTest : public ::testing::Test {
             if (e.where != 16) continue;
             words.clear();
             for (std::size_t i = 0; i + 3 < e.input.size(); i += 4) {
-                words.push_back(e.input[i] | e.input[i + 1] << 8 | e.input[i + 2] << 16 |
-                                std::uint32_t{e.input[i + 3]} << 24);
+                words.push_back(vexo::little_endian::Load32(&e.input[i]));
             }
         }
         return words;

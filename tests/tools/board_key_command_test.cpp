@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board_key.h"
+#include "little_endian.h"
 #include "testing.h"
 #include "tool_run.h"
 
@@ -27,7 +28,7 @@ class KeyCommand : public ::testing::Test {
         const auto found = Key().values.find(name);
         if (found == Key().values.end() || found->second.data.size() != 4) return -1;
         const std::vector<std::uint8_t>& b = found->second.data;
-        return b[0] | b[1] << 8 | b[2] << 16 | static_cast<long long>(b[3]) << 24;
+        return vexo::little_endian::Load32(b.data());
     }
 
     vexo::sim::ScopedBoard machine;

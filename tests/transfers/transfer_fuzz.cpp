@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "little_endian.h"
 #include "transfer_model.h"
 
 namespace {
@@ -20,15 +21,10 @@ struct Rig {
     Rig() : machine(vexo::model::Snapshot(wired)) {}
 };
 
-std::uint32_t Word(const std::uint8_t* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-}
-
 // flags, four address bytes, two count bytes, one more byte that picks the data.
 Transfer Decode(const std::uint8_t* record) {
     const std::uint8_t flags = record[0];
-    const std::uint32_t raw = Word(record + 1);
+    const std::uint32_t raw = vexo::little_endian::Load32(record + 1);
     Transfer t;
     t.write = flags & 1;
     t.size = static_cast<std::uint16_t>(1u << ((flags >> 1) & 3) % 3);
@@ -49,7 +45,7 @@ Transfer Decode(const std::uint8_t* record) {
             t.address = raw;
             break;
     }
-    t.count = (std::uint32_t{record[5]} | std::uint32_t{record[6]} << 8) % 512;
+    t.count = vexo::little_endian::Load16(record + 5) % 512u;
     t.nullBuffer = (flags >> 5) == 7;
     t.buffer.resize(std::size_t{t.count} * t.size + 8);
     std::uint32_t data = record[7] * 0x01000193u + 1;
@@ -88,13 +84,14 @@ bool Covers(std::uint32_t base, std::uint32_t ports) {
 void SetUp(Rig& rig, const std::uint8_t* setUp) {
     if (std::memcmp(rig.setUp, setUp, sizeof rig.setUp) == 0) return;
     std::memcpy(rig.setUp, setUp, sizeof rig.setUp);
-    std::uint32_t io1Base = (Word(setUp) & 0x3FF) * 0x40;
-    std::uint32_t io2Base = (io1Base + 0x100 + (Word(setUp) >> 10) % 0x3F8 * 0x40) & 0xFFFF;
+    std::uint32_t io1Base = (vexo::little_endian::Load32(setUp) & 0x3FF) * 0x40;
+    std::uint32_t io2Base =
+        (io1Base + 0x100 + (vexo::little_endian::Load32(setUp) >> 10) % 0x3F8 * 0x40) & 0xFFFF;
     if (Covers(io1Base, kConfigPorts) || Covers(io2Base, kConfigPorts)) {
         io1Base = vexo::testing::kIo1Base;
         io2Base = vexo::testing::kIo2Base;
     }
-    std::uint32_t state = Word(setUp + 4);
+    std::uint32_t state = vexo::little_endian::Load32(setUp + 4);
 
     vexo::sim::PciFunction& card = rig.wired.machine.Card();
     card.bars[2] = io1Base | 1u;

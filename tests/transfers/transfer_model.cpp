@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace vexo::model {
 namespace {
 
@@ -222,13 +224,9 @@ int Run(Machine& machine, const Transfer& t, std::vector<std::uint8_t>& buffer) 
         if (a > kLimit) return 0;
         std::uint8_t* element = buffer.data() + std::size_t{i} * t.size;
         if (t.write) {
-            std::uint32_t value = 0;
-            for (int k = 0; k < t.size; ++k) value |= std::uint32_t{element[k]} << (8 * k);
-            model.WriteOne(a, t.size, value);
+            model.WriteOne(a, t.size, vexo::little_endian::Load(element, t.size));
         } else {
-            const std::uint32_t value = model.ReadOne(a, t.size);
-            for (int k = 0; k < t.size; ++k)
-                element[k] = static_cast<std::uint8_t>(value >> (8 * k));
+            vexo::little_endian::Store(element, t.size, model.ReadOne(a, t.size));
         }
     }
     return 1;

@@ -12,6 +12,7 @@
 #include "address_map.h"
 #include "board.h"
 #include "board_context.h"
+#include "little_endian.h"
 #include "testing.h"
 
 namespace vexo::testing {
@@ -58,11 +59,10 @@ struct WiredBoard {
     }
 
     static std::uint32_t Word(const std::uint8_t* bytes) {
-        return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+        return vexo::little_endian::Load32(bytes);
     }
     static void PutWord(std::uint8_t* bytes, std::uint32_t value) {
-        for (int k = 0; k < 4; ++k) bytes[k] = static_cast<std::uint8_t>(value >> (8 * k));
+        vexo::little_endian::Store32(bytes, value);
     }
 
     // The bus accesses since the last ClearTrace, one token each:

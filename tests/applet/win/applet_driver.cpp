@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "board_key_registry.h"
+#include "child_programs.h"
 #include "dialog_steps.h"
 #include "registry_spy.h"
 #include "win_test.h"
@@ -313,19 +314,17 @@ void RunControlPanel() {
         DeleteBoardKey();
         char cpl[MAX_PATH];
         GetFullPathNameA("VEXOLITE.CPL", sizeof cpl, cpl, nullptr);
-        std::string command = "C:\\windows\\syswow64\\control.exe \"" + std::string(cpl) + "\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process)) {
-            FAIL() << "cannot start " << command;
+        const std::string command =
+            "C:\\windows\\syswow64\\control.exe \"" + std::string(cpl) + "\"";
+        child_programs::Started control = child_programs::Launch(command);
+        if (!control.Running()) {
+            FAIL() << "cannot start " << command << ": " << control.collected;
         }
         // Starting another process takes about a minute under the emulator.
         HWND found = nullptr;
         for (int waited = 0; waited < 400 && found == nullptr; ++waited) {
-            if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) break;
-            found = FindProcessDialog(kDialogCaption, process.dwProcessId);
+            if (WaitForSingleObject(control.process, 500) == WAIT_OBJECT_0) break;
+            found = FindProcessDialog(kDialogCaption, control.id);
         }
         EXPECT_TRUE(found != nullptr);
         if (found != nullptr) {
@@ -335,12 +334,9 @@ void RunControlPanel() {
             EXPECT_STORED_DEFAULTS();
             PostMessageA(found, WM_COMMAND, IDCANCEL, 0);
         }
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
+        if (child_programs::FinishWithin(&control, 120000) == child_programs::kNotEnded) {
             ADD_FAILURE() << "control.exe did not end";
-            TerminateProcess(process.hProcess, 1);
         }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
     });
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "board_key_registry.h"
+#include "child_programs.h"
 #include "win_test.h"
 
 namespace {
@@ -75,23 +76,11 @@ std::string StartMenuFolder() {
 }
 
 // Runs a command line and waits for it; its exit code, or -1 when it could not start or end.
-int Run(std::string command, DWORD timeoutMs = 600000) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return -1;
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+int Run(const std::string& command, DWORD timeoutMs = 600000) {
+    child_programs::Started started = child_programs::Launch(command);
+    if (!started.Running()) return -1;
+    const DWORD code = child_programs::FinishWithin(&started, timeoutMs);
+    return code == child_programs::kNotEnded ? -1 : static_cast<int>(code);
 }
 
 std::string UninstallEntry(const char* name) {
@@ -282,27 +271,20 @@ void SilentInstall() {
 
 // Wine's Control Panel, asked for the applet by name alone, finds it in the system folder.
 void ControlPanelOpensTheApplet() {
-    std::string command = SystemFolder() + "\\control.exe VEXOLITE.CPL";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process))
-        << command;
+    const std::string command = SystemFolder() + "\\control.exe VEXOLITE.CPL";
+    child_programs::Started control = child_programs::Launch(command);
+    ASSERT_TRUE(control.Running()) << command << ": " << control.collected;
     // Starting another process takes about a minute where 32-bit code is emulated.
     HWND dialog = nullptr;
     for (int waited = 0; waited < 400 && dialog == nullptr; ++waited) {
-        if (WaitForSingleObject(process.hProcess, 500) == WAIT_OBJECT_0) break;
+        if (WaitForSingleObject(control.process, 500) == WAIT_OBJECT_0) break;
         dialog = FindWindowA(nullptr, kDialogCaption);
     }
     EXPECT_TRUE(dialog != nullptr) << "the applet's dialog did not open";
     if (dialog != nullptr) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
+    if (child_programs::FinishWithin(&control, 120000) == child_programs::kNotEnded) {
         ADD_FAILURE() << "control.exe did not end";
-        TerminateProcess(process.hProcess, 1);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     // The dialog wrote the defaults of the two values it could not read, and kept the user's.
     ExpectUserValuesKept();
     EXPECT_TRUE(ReadBoardKeyValue("ExtMemBaseAddress").IsDword());

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "child_programs.h"
+
 namespace {
 
 int Crash() {
@@ -21,13 +23,10 @@ int Hang(const char* name, bool withChild) {
     if (withChild) {
         char self[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, self, sizeof self);
-        std::string command = std::string("\"") + self + "\" hang-child " + name;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &child)) {
-            std::printf("cannot start the child: error %lu\n", GetLastError());
+        const child_programs::Started child =
+            child_programs::Launch(std::string("\"") + self + "\" hang-child " + name);
+        if (!child.Running()) {
+            std::printf("cannot start the child: %s\n", child.collected.c_str());
             return 1;
         }
         std::printf("ready\n");

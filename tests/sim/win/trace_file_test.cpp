@@ -15,6 +15,7 @@
 
 #include "VexoDLL.h"
 #include "board_key_registry.h"
+#include "child_programs.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
 
@@ -112,21 +113,13 @@ DWORD RunTraced(const std::string& path, bool decodeFaults = false) {
     SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", decodeFaults ? "1" : nullptr);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string command = std::string("\"") + self + "\" " + kTracedRun;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &startup, &process);
+    child_programs::Started traced =
+        child_programs::Launch(std::string("\"") + self + "\" " + kTracedRun);
     SetEnvironmentVariableA("VEXO_SIM_TRACE", nullptr);
     SetEnvironmentVariableA("VEXO_SIM_DECODE_FAULTS", nullptr);
-    if (!started) return 1000 + GetLastError();
-    WaitForSingleObject(process.hProcess, 120000);
-    DWORD code = 999;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return code;
+    if (!traced.Running()) return 1000 + traced.startError;
+    // A run that hangs is ended and fails with child_programs::kNotEnded.
+    return child_programs::FinishWithin(&traced, 120000);
 }
 
 std::string Hex(std::uint32_t value, int digits) {
