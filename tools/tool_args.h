@@ -77,7 +77,7 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // The overview (empty topic) or one command's help. False when there is no such command.
 bool PrintHelp(std::FILE* out, const std::string& topic);
 
-// "vexotool 1.1.0": the kit's version.
+// "vexotool 1.2.0": the kit's version.
 void PrintVersion(std::FILE* out);
 
 }  // namespace vexotool
