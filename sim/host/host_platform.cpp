@@ -1,7 +1,7 @@
 // The host platform layer: the library's platform calls, answered by the installed host machine.
 //
-// Every platform call lands on the machine testing.h installs and is traced on its board. With no
-// machine installed there is no driver, no key, and every port reads all ones.
+// Every platform call lands on the machine host_machine.h installs and is traced on its board. With
+// no machine installed there is no driver, no key, and every port reads all ones.
 #include <strings.h>
 
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include "board.h"
 #include "board_key.h"
 #include "driver_protocol.h"
+#include "host_machine.h"
 #include "platform.h"
-#include "testing.h"
 
 namespace vexo::platform {
 
@@ -20,10 +20,10 @@ namespace {
 
 using sim::Board;
 using sim::Event;
+using sim::HostMachine;
 using sim::Op;
-using sim::ScopedBoard;
 
-ScopedBoard* installed = nullptr;
+HostMachine* installed = nullptr;
 
 Board* InstalledBoard() {
     return installed != nullptr ? &installed->board : nullptr;
@@ -249,11 +249,11 @@ void HeapRelease(void* memory) {
 
 namespace vexo::sim {
 
-void Install(ScopedBoard* machine) {
+void Install(HostMachine* machine) {
     platform::installed = machine;
 }
 
-ScopedBoard* Installed() {
+HostMachine* Installed() {
     return platform::installed;
 }
 
