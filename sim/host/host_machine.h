@@ -25,6 +25,7 @@
 
 #include "board.h"
 #include "board_key.h"
+#include "little_endian.h"
 #include "pci_config.h"
 
 namespace vexo::sim {
@@ -60,10 +61,9 @@ struct Registry {
 
     // Each setter also makes the key present: a value cannot exist without its key.
     void SetDword(const std::string& name, std::uint32_t value) {
-        SetBytes(name,
-                 {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                  static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)},
-                 kRegDword);
+        std::vector<std::uint8_t> bytes(4);
+        little_endian::Store32(bytes.data(), value);
+        SetBytes(name, std::move(bytes), kRegDword);
     }
     // REG_SZ with its zero.
     void SetString(const std::string& name, const std::string& text) {

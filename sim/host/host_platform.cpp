@@ -12,6 +12,7 @@
 #include "board_key.h"
 #include "driver_protocol.h"
 #include "host_machine.h"
+#include "little_endian.h"
 #include "platform.h"
 
 namespace vexo::platform {
@@ -56,15 +57,9 @@ std::uint8_t* ResolveWindow(const char* what, std::uint32_t address, int width) 
     return byte;
 }
 
-std::uint32_t LoadLittleEndian(const std::uint8_t* bytes, int width) {
-    std::uint32_t value = 0;
-    for (int k = 0; k < width / 8; ++k) value |= static_cast<std::uint32_t>(bytes[k]) << (8 * k);
-    return value;
-}
-
 std::uint32_t WindowLoad(std::uint32_t address, int width) {
     const std::uint8_t* bytes = ResolveWindow("load", address, width);
-    const std::uint32_t value = LoadLittleEndian(bytes, width);
+    const std::uint32_t value = little_endian::Load(bytes, static_cast<unsigned>(width / 8));
     Event e{Op::WindowLoad};
     e.width = static_cast<std::uint8_t>(width);
     e.where = address;
@@ -222,7 +217,7 @@ std::uint32_t WindowLoad32(std::uint32_t address) {
 
 void WindowStore32(std::uint32_t address, std::uint32_t value) {
     std::uint8_t* bytes = ResolveWindow("store", address, 32);
-    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<std::uint8_t>(value >> (8 * k));
+    little_endian::Store32(bytes, value);
     Event e{Op::WindowStore};
     e.width = 32;
     e.where = address;
