@@ -5,7 +5,7 @@
 //                              in VexoDLL.dll and in vexotool.exe; the DLL's heap functions are
 //                              in lib/dll_runtime.cpp, since the tool allocates through its C
 //                              runtime;
-//   sim/platform_sim.cpp     - the board simulator, for the host tests and the host build of
+//   sim/host/host_platform.cpp - the board simulator, for the host tests and the host build of
 //                              vexotool, with a trace of every access;
 //   bench/platform_null.cpp  - a bus that does nothing but count, for the transfer benchmark.
 // Each function's contract is written beside it; every implementation keeps it.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "little_endian.h"
+
 namespace vexo::sim {
 
 namespace {
@@ -28,20 +30,6 @@ std::uint32_t LatchRegister(std::uint32_t latch) {
 
 bool IsConfigPort(std::uint16_t port) {
     return port >= 0xCF8 && port <= 0xCFF;
-}
-
-void PutWord(void* out, std::uint32_t value) {
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    std::memcpy(out, bytes, 4);
-}
-
-std::uint32_t GetWord(const void* in) {
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, in, 4);
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 bool InWindow(std::uint32_t address, std::uint32_t bytes, std::uint32_t base, std::uint32_t size) {
@@ -308,7 +296,7 @@ void Board::PortWrite(std::uint16_t port, int width, std::uint32_t value) {
 static bool ReplyWord(std::uint32_t word, void* out, std::uint32_t outSize,
                       std::uint32_t* returned) {
     if (out == nullptr || outSize < 4) return false;
-    PutWord(out, word);
+    little_endian::Store32(static_cast<std::uint8_t*>(out), word);
     *returned = 4;
     return true;
 }
@@ -324,7 +312,7 @@ static bool ReplyPciConfig(Board& board, void* out, std::uint32_t outSize,
         const PciFunction* card = board.FirstCard();
         if (card == nullptr) return false;
         for (std::uint32_t reg = 0; reg < kPciConfigReplySize; reg += 4) {
-            PutWord(reply + reg, card->ConfigRead(reg));
+            little_endian::Store32(reply + reg, card->ConfigRead(reg));
         }
     }
     std::memcpy(out, reply, kPciConfigReplySize);
@@ -335,7 +323,8 @@ static bool ReplyPciConfig(Board& board, void* out, std::uint32_t outSize,
 static bool TakeBaseAddresses(Driver& driver, const void* in, std::uint32_t inSize) {
     if (in == nullptr || inSize != sizeof(BaseAddressRecord)) return false;
     const std::uint8_t* bytes = static_cast<const std::uint8_t*>(in);
-    driver.bases = {GetWord(bytes), GetWord(bytes + 4), GetWord(bytes + 8), GetWord(bytes + 12)};
+    driver.bases = {little_endian::Load32(bytes), little_endian::Load32(bytes + 4),
+                    little_endian::Load32(bytes + 8), little_endian::Load32(bytes + 12)};
     driver.basesKnown = true;
     return true;
 }

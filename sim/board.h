@@ -4,8 +4,8 @@
 // that reaches them.
 //
 // One model serves two ways:
-//   - host tests link the library against sim/platform_sim.cpp, which routes every platform call
-//     of the library to the machine sim/testing.h installs around a Board;
+//   - host tests link the library against sim/host/host_platform.cpp, which routes every
+//     platform call of the library to the machine sim/host/host_machine.h installs around a Board;
 //   - built for Windows it is the card of vexolite.vxd, the driver module Wine loads for the
 //     device path (sim/vxd/), whose card state lives in a file every process maps.
 //

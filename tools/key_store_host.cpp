@@ -1,14 +1,14 @@
 // The board configuration key's writing side for the host build of vexotool: the simulated
-// machine's key (the registry of the host machine sim/testing.h installs), which the library's
-// host build reads. With no machine installed there is no registry: every call fails.
+// machine's key (the registry of the host machine sim/host/host_machine.h installs), which the
+// library's host build reads. With no machine installed there is no registry: every call fails.
+#include "host_machine.h"
 #include "key_store.h"
-#include "testing.h"
 
 namespace vexo::applet::key_store {
 namespace {
 
 sim::Registry* OpenRegistry() {
-    sim::ScopedBoard* machine = sim::Installed();
+    sim::HostMachine* machine = sim::Installed();
     return machine == nullptr ? nullptr : &machine->registry;
 }
 

@@ -1,5 +1,5 @@
 // The tool's console, clock and files on the host. Its machine access goes through the library's
-// platform seam, which the host build gets from the board simulator (sim/platform_sim.cpp).
+// platform seam, which the host build gets from the board simulator (sim/host/host_platform.cpp).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -16,6 +16,7 @@
 #include "board_map.h"
 #include "config_space.h"
 #include "diagnose.h"
+#include "little_endian.h"
 #include "memtest.h"
 #include "pci_config.h"
 #include "pci_scan.h"
@@ -163,7 +164,7 @@ int Config(Session& session, const Command&) {
     std::uint8_t space[kConfigSpaceSize];
     for (std::uint32_t reg = 0; reg < kConfigSpaceSize; reg += 4) {
         const std::uint32_t word = vexo::pci::ReadConfig(card, reg);
-        for (unsigned b = 0; b < 4; ++b) space[reg + b] = word >> (8 * b) & 0xFF;
+        vexo::little_endian::Store32(space + reg, word);
     }
     PrintConfigSpace(session.out, card.bus, card.device, vexo::pci::kCardFunction, space);
     return kExitSuccess;
@@ -218,10 +219,7 @@ bool ReadInto(Session& session, const char* what, const Command& command,
 }
 
 std::uint32_t ElementAt(const std::vector<std::uint8_t>& bytes, std::size_t index, unsigned width) {
-    std::uint32_t value = 0;
-    for (unsigned i = 0; i < width; ++i)
-        value |= std::uint32_t{bytes[index * width + i]} << (8 * i);
-    return value;
+    return vexo::little_endian::Load(bytes.data() + index * width, width);
 }
 
 int Read(Session& session, const Command& command) {
@@ -269,7 +267,7 @@ std::vector<std::uint8_t> PackElements(const std::vector<std::uint32_t>& values,
     std::vector<std::uint8_t> bytes(std::size_t{count} * width);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t value = values[values.size() == 1 ? 0 : i];
-        for (unsigned b = 0; b < width; ++b) bytes[i * width + b] = value >> (8 * b) & 0xFF;
+        vexo::little_endian::Store(bytes.data() + i * width, width, value);
     }
     return bytes;
 }

@@ -101,29 +101,6 @@ bool SetSize(HANDLE file, std::uint64_t size) {
     return SetEndOfFile(file) != FALSE;
 }
 
-// Why a file cannot be opened, in words.
-std::string OpenFailure(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_NAME:
-        case ERROR_DIRECTORY:
-            return "no such folder or drive";
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return "another program holds it";
-        case ERROR_ACCESS_DENIED:
-            return "access is denied";
-        case ERROR_FILENAME_EXCED_RANGE:
-            return "the path is too long";
-        default:
-            return "error " + std::to_string(error);
-    }
-}
-
 GuardedView MapGuarded(HANDLE mapping, std::uint32_t offset, std::uint32_t size) {
     // A free spot for the view and its guard: reserve both, let go, map into it at once. Another
     // thread may take the spot in between; then try again elsewhere.
@@ -275,7 +252,7 @@ std::string OpenCardFile(const std::string& path) {
     held.file = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held.file == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError());
+    if (held.file == INVALID_HANDLE_VALUE) return SystemReason(GetLastError(), Wording::FileOpen);
     if (GetFileType(held.file) != FILE_TYPE_DISK) return "it is not a file on a disk";
     HoldMakingLock();
     const std::uint64_t size = SizeOf(held.file);
@@ -293,7 +270,9 @@ std::string OpenCardFile(const std::string& path) {
     if (!failure.empty()) return failure;
     held.mapping =
         CreateFileMappingW(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
-    if (held.mapping == nullptr) return "it cannot be mapped: " + OpenFailure(GetLastError());
+    if (held.mapping == nullptr) {
+        return "it cannot be mapped: " + SystemReason(GetLastError(), Wording::FileOpen);
+    }
     held.head = MapGuarded(held.mapping, 0, kExtMemOffset);
     held.ext = MapGuarded(held.mapping, kExtMemOffset, kExtMemSize);
     if (held.head.view == nullptr || held.ext.view == nullptr) {

@@ -68,7 +68,35 @@ std::string ProgramName() {
     return Utf8(folderEnd == std::wstring::npos ? full : full.substr(folderEnd + 1));
 }
 
-std::string SystemReason(DWORD error) {
+namespace {
+
+// The card-file messages' words for a file that cannot be opened; empty for any other error.
+std::string FileOpenReason(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_NAME:
+        case ERROR_DIRECTORY:
+            return "no such folder or drive";
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return "another program holds it";
+        case ERROR_ACCESS_DENIED:
+            return "access is denied";
+        case ERROR_FILENAME_EXCED_RANGE:
+            return "the path is too long";
+        default:
+            return "error " + std::to_string(error);
+    }
+}
+
+}  // namespace
+
+std::string SystemReason(DWORD error, Wording wording) {
+    if (wording == Wording::FileOpen) return FileOpenReason(error);
     if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
         return "no space left on the disk";
     }

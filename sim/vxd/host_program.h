@@ -28,8 +28,13 @@ void TellTheProgram(const std::string& text);
 // This program's file name, without its folder.
 std::string ProgramName();
 
+// How a reason is worded: in the system's own words, or, for a file the user named that cannot
+// be opened, in the short words of the card-file messages for the causes a user can fix.
+enum class Wording { System, FileOpen };
+
 // The system's words for `error`, without the final period; a full disk in the words the tools
-// use for it.
-std::string SystemReason(DWORD error);
+// use for it. FileOpen words a missing path, a held file, a refusal and an overlong path as the
+// card-file messages do, and any other error by its number.
+std::string SystemReason(DWORD error, Wording wording = Wording::System);
 
 }  // namespace vexo::sim::vxd

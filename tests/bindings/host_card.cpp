@@ -4,12 +4,12 @@
 // base address registers at their power-on values and no board configuration key, so cVexoOpen
 // takes every base from the card the way it does before the applet has run. The memories start
 // zeroed and keep what is written to them until the library is unloaded.
-#include "testing.h"
+#include "host_machine.h"
 
 namespace {
 
 struct DefaultMachine {
-    vexo::sim::ScopedBoard machine;
+    vexo::sim::HostMachine machine;
 
     // Nobody reads the trace here, and every external-memory element adds 50 port reads.
     DefaultMachine() { machine.board.tracing = false; }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "host_machine.h"
 #include "little_endian.h"
-#include "testing.h"
 
 namespace vexo::test {
 
@@ -98,7 +98,7 @@ class LibraryTest : public ::testing::Test {
                 info.extMemBase, info.io1Base,  info.io2Base};
     }
 
-    sim::ScopedBoard machine;
+    sim::HostMachine machine;
     sim::Board& board = machine.board;
 };
 

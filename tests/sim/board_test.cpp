@@ -6,8 +6,8 @@
 
 #include <cstring>
 
+#include "host_machine.h"
 #include "platform.h"
-#include "testing.h"
 
 namespace vexo::sim {
 namespace {
@@ -28,7 +28,7 @@ void ConfigWrite(std::uint8_t bus, std::uint8_t dev, std::uint8_t fn, std::uint3
 // ---- PCI configuration mechanism ---------------------------------------------------------------
 
 TEST(SimPciConfig, IdentityAndAllOnesCases) {
-    ScopedBoard machine(7, 19);
+    HostMachine machine(7, 19);
     machine.board.AddFunction(0, 3, 0, 0x12348086u);
     EXPECT_EQ(ConfigRead(7, 19, 1, 0), kCardId);
     EXPECT_EQ(ConfigRead(0, 3, 0, 0), 0x12348086u);
@@ -45,7 +45,7 @@ TEST(SimPciConfig, IdentityAndAllOnesCases) {
 }
 
 TEST(SimPciConfig, OnlyDoubleWordAccessesReachConfigSpace) {
-    ScopedBoard machine;
+    HostMachine machine;
     pf::PortWrite32(0xCF8, machine.ConfigAddress(0));
     EXPECT_EQ(pf::PortRead16(0xCFC), 0xFFFFu);
     EXPECT_EQ(pf::PortRead8(0xCFC), 0xFFu);
@@ -55,7 +55,7 @@ TEST(SimPciConfig, OnlyDoubleWordAccessesReachConfigSpace) {
 }
 
 TEST(SimPciConfig, RegistersHoldWhatIsWrittenExceptIdentityAndWiredBarBits) {
-    ScopedBoard machine;
+    HostMachine machine;
     const std::uint8_t b = machine.bus, d = machine.device;
     EXPECT_EQ(ConfigRead(b, d, 1, 0x10), 0xE8000008u);  // power-on BARs carry their flag bits
     EXPECT_EQ(ConfigRead(b, d, 1, 0x18), 0x0000D001u);
@@ -91,7 +91,7 @@ TEST(SimPciConfig, RegistersHoldWhatIsWrittenExceptIdentityAndWiredBarBits) {
 }
 
 TEST(SimPciConfig, ConfigCyclesAreTracedInOrder) {
-    ScopedBoard machine;
+    HostMachine machine;
     ConfigRead(machine.bus, machine.device, 1, 0);
     const std::vector<Event> bus = machine.board.BusAccesses();
     ASSERT_EQ(bus.size(), 2u);
@@ -107,7 +107,7 @@ TEST(SimPciConfig, ConfigCyclesAreTracedInOrder) {
 // ---- the card's I/O ranges ---------------------------------------------------------------------
 
 TEST(SimIoRanges, DecodeOnlyWhenEnabledAndOnlyAtProgrammedBases) {
-    ScopedBoard machine;
+    HostMachine machine;
     PciFunction& card = machine.Card();
     card.bars[2] = 0xC001u;
     card.bars[3] = 0xC401u;
@@ -138,7 +138,7 @@ TEST(SimIoRanges, DecodeOnlyWhenEnabledAndOnlyAtProgrammedBases) {
 }
 
 TEST(SimIoRanges, UndecodedWritesAreTracedButVanish) {
-    ScopedBoard machine;
+    HostMachine machine;
     pf::PortWrite16(0x0300, 0xBEEF);
     EXPECT_EQ(pf::PortRead16(0x0300), 0xFFFFu);
     const std::vector<Event> bus = machine.board.BusAccesses();
@@ -161,7 +161,7 @@ TEST(SimIoRanges, NoBoardMeansAllOnesAndNoDriver) {
 // ---- the driver --------------------------------------------------------------------------------
 
 struct SimDriver : ::testing::Test {
-    ScopedBoard machine;
+    HostMachine machine;
     pf::DriverHandle handle = pf::OpenDriver("\\\\.\\VexoLite.vxd");
 
     bool Ask(std::uint32_t code, std::uint32_t* reply) {
@@ -268,7 +268,7 @@ TEST_F(SimDriver, PciConfigReplyIsTheCardsConfigSpace) {
 // ---- the registry key --------------------------------------------------------------------------
 
 struct SimRegistry : ::testing::Test {
-    ScopedBoard machine;
+    HostMachine machine;
     pf::RegistryKey key = 0;
     static constexpr const char* kPath = "System\\CurrentControlSet\\Services\\Class\\VexoLite";
 };
@@ -317,7 +317,7 @@ TEST_F(SimRegistry, QueriesBehaveLikeTheWindowsRegistry) {
 // ---- memory windows ----------------------------------------------------------------------------
 
 TEST(SimWindows, LoadsAndStoresReachTheMemoriesLittleEndian) {
-    ScopedBoard machine;
+    HostMachine machine;
     Board& board = machine.board;
     pf::WindowStore32(board.intWindowAddress + 0xC0FC, 0x11223344u);
     EXPECT_EQ(board.intMem[0xC0FC], 0x44u);
@@ -335,7 +335,7 @@ TEST(SimWindows, LoadsAndStoresReachTheMemoriesLittleEndian) {
 }
 
 TEST(SimWindowsDeathTest, AccessPastTheExternalWindowFaults) {
-    ScopedBoard machine;
+    HostMachine machine;
     const std::uint32_t end = machine.board.extWindowAddress + kExtMemSize;
     EXPECT_DEATH(pf::WindowLoad32(end - 2), "window fault: 32-bit load at 0x50FFFFFE");
     EXPECT_DEATH(pf::WindowLoad8(end), "window fault");
@@ -343,7 +343,7 @@ TEST(SimWindowsDeathTest, AccessPastTheExternalWindowFaults) {
 }
 
 TEST(SimTrace, LimitKeepsTheFirstEventsAndCountsTheRest) {
-    ScopedBoard machine;
+    HostMachine machine;
     machine.board.traceLimit = 2;
     for (int i = 0; i < 5; ++i) pf::PortWrite8(0x80, static_cast<std::uint8_t>(i));
     ASSERT_EQ(machine.board.trace.size(), 2u);
@@ -356,7 +356,7 @@ TEST(SimTrace, LimitKeepsTheFirstEventsAndCountsTheRest) {
 }
 
 TEST(SimHeap, FailsOnceWhenAsked) {
-    ScopedBoard machine;
+    HostMachine machine;
     machine.failNextAllocation = true;
     EXPECT_EQ(pf::HeapAllocate(28), nullptr);
     void* block = pf::HeapAllocate(28);

@@ -14,7 +14,7 @@
 
 #include "board.h"
 #include "card_file.h"
-#include "testing.h"
+#include "host_machine.h"
 
 namespace {
 

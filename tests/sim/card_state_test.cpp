@@ -7,8 +7,8 @@
 
 #include "board.h"
 #include "card_file.h"
+#include "host_machine.h"
 #include "platform.h"
-#include "testing.h"
 
 namespace vexo::sim {
 namespace {
@@ -19,7 +19,7 @@ constexpr std::uint32_t kCardRegister0 =
     0x80000000u | (kPowerOnBus << 16) | (kPowerOnDevice << 11) | (pci::kCardFunction << 8);
 
 TEST(SimCardPresence, RemovedCardAnswersNothingAndComesBackAsItWas) {
-    ScopedBoard machine;
+    HostMachine machine;
     machine.Card().commandStatus = 1;
     machine.Card().bars[2] = 0xC001u;
     pf::PortWrite8(0xC010, 0x5A);
@@ -37,7 +37,7 @@ TEST(SimCardPresence, RemovedCardAnswersNothingAndComesBackAsItWas) {
 }
 
 TEST(SimCardPresence, InsertingWithNoCardKeptAddsAPowerOnCardAtItsPlace) {
-    ScopedBoard machine;
+    HostMachine machine;
     machine.board.functions.clear();
     ASSERT_TRUE(machine.board.PlaceCard(7, 3));
     machine.board.SetCardPresent(true);
@@ -46,7 +46,7 @@ TEST(SimCardPresence, InsertingWithNoCardKeptAddsAPowerOnCardAtItsPlace) {
 }
 
 TEST(SimCardPlace, MovesTheCardOnAndOffTheBusButNotOntoAnotherFunction) {
-    ScopedBoard machine;
+    HostMachine machine;
     machine.board.AddFunction(9, 9, 1, 0x12348086u);
     EXPECT_FALSE(machine.board.PlaceCard(9, 9));
     EXPECT_FALSE(machine.board.PlaceCard(256, 0));
@@ -60,7 +60,7 @@ TEST(SimCardPlace, MovesTheCardOnAndOffTheBusButNotOntoAnotherFunction) {
 }
 
 TEST(SimPowerOn, OneCardAtThePowerOnPlaceAndTheDriverAsShipped) {
-    ScopedBoard machine(9, 9);
+    HostMachine machine(9, 9);
     machine.board.AddFunction(0, 1, 0, 0x12348086u);
     machine.board.driver.failingCodes = {6, 7};
     machine.board.driver.present = 0;
@@ -90,7 +90,7 @@ TEST(SimDriverSettings, FailingCodesAndTheConfigReplyKeepTheirBounds) {
 }
 
 TEST(SimBusFull, AddingPastTheLastSlotAddsNothing) {
-    ScopedBoard machine;
+    HostMachine machine;
     for (std::size_t i = machine.board.functions.size(); i < kMaxFunctions; ++i) {
         EXPECT_NE(machine.board.AddFunction(1, static_cast<std::uint8_t>(i % 32), 0, 1), nullptr);
     }

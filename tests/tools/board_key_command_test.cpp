@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "board_key.h"
+#include "host_machine.h"
 #include "little_endian.h"
-#include "testing.h"
 #include "tool_run.h"
 
 namespace {
@@ -31,7 +31,7 @@ class KeyCommand : public ::testing::Test {
         return vexo::little_endian::Load32(b.data());
     }
 
-    vexo::sim::ScopedBoard machine;
+    vexo::sim::HostMachine machine;
 };
 
 TEST_F(KeyCommand, ShowsEachValueAndWhatOpeningTheCardDoesWithIt) {

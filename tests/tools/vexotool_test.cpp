@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "host_machine.h"
 #include "memtest.h"
-#include "testing.h"
 #include "tool_run.h"
 #include "transfer.h"
 #include "vexotool_commands.h"
@@ -45,7 +45,7 @@ class OnCard : public ::testing::Test {
     std::uint8_t* Ext(std::uint32_t offset) { return machine.board.extMem + offset; }
     std::uint8_t* Int(std::uint32_t offset) { return machine.board.intMem + offset; }
 
-    vexo::sim::ScopedBoard machine;
+    vexo::sim::HostMachine machine;
 };
 
 TEST_F(OnCard, InfoReportsIdentityAndWhereEachBaseCameFrom) {
@@ -602,14 +602,14 @@ TEST(Help, EveryWayOfAskingSucceedsAndTheVersionIsTheKits) {
 
 struct DiagnosisCase {
     const char* name;
-    void (*shape)(vexo::sim::ScopedBoard&);
+    void (*shape)(vexo::sim::HostMachine&);
     const char* reason;
 };
 
 class CannotOpen : public ::testing::TestWithParam<DiagnosisCase> {};
 
 TEST_P(CannotOpen, SaysWhyAndExitsOne) {
-    vexo::sim::ScopedBoard machine(3, 7);
+    vexo::sim::HostMachine machine(3, 7);
     GetParam().shape(machine);
     const ToolRun run = Tool({"dump", "0x8000", "16"});
     EXPECT_EQ(run.status, 1);
@@ -623,32 +623,32 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CannotOpen,
     ::testing::Values(
         DiagnosisCase{"DriverMissing",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.present = false; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.present = false; },
                       "the driver \\\\.\\VexoLite.vxd cannot be opened"},
         DiagnosisCase{"DriverSilent",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.failingCodes = {2}; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.failingCodes = {2}; },
                       "the driver refuses to report its vendor identifier (control code 2)"},
         DiagnosisCase{"WrongDevice",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.deviceId = 0x2005; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.deviceId = 0x2005; },
                       "the driver reports device 0x2005, vendor 0x10CF, not the VexoLite card "
                       "(device 0x2004, vendor 0x10CF)"},
-        DiagnosisCase{"NoCard", [](vexo::sim::ScopedBoard& m) { m.board.functions.clear(); },
+        DiagnosisCase{"NoCard", [](vexo::sim::HostMachine& m) { m.board.functions.clear(); },
                       "no card answers on the PCI bus (no function 1 with device 0x2004, vendor "
                       "0x10CF on buses 0-255, devices 0-31)"},
         DiagnosisCase{"CardOnlyAtFunctionZero",
-                      [](vexo::sim::ScopedBoard& m) { m.Card().function = 0; },
+                      [](vexo::sim::HostMachine& m) { m.Card().function = 0; },
                       "no card answers on the PCI bus (no function 1 with device 0x2004, vendor "
                       "0x10CF on buses 0-255, devices 0-31)"},
         DiagnosisCase{"BasesRefused",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.failingCodes = {16}; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.failingCodes = {16}; },
                       "the driver refused the card's base addresses (control code 16) (card at "
                       "bus 3, device 7)"},
         DiagnosisCase{"InternalWindowRefused",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.failingCodes = {6}; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.failingCodes = {6}; },
                       "the driver refused the internal memory window (control code 6) (card at "
                       "bus 3, device 7)"},
         DiagnosisCase{"ExternalWindowRefused",
-                      [](vexo::sim::ScopedBoard& m) { m.board.driver.failingCodes = {7}; },
+                      [](vexo::sim::HostMachine& m) { m.board.driver.failingCodes = {7}; },
                       "the driver refused the external memory window (control code 7) (card at "
                       "bus 3, device 7)"}),
     [](const auto& info) { return std::string(info.param.name); });

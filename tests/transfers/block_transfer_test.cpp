@@ -380,7 +380,7 @@ TEST(BlockTransferNullBuffer, IsRefusedWithElementsToMoveAndHarmlessWithNone) {
 // ---- through the exports, on a board opened by cVexoOpen --------------------------------------
 
 TEST(BlockTransferExports, TheSixExportsMoveTheirWidthThroughTheOpenBoard) {
-    sim::ScopedBoard machine;
+    sim::HostMachine machine;
     machine.SetRegistryBases(0xE9000000, 0xEA000000, 0xC000, 0xC400);
     ASSERT_EQ(cVexoOpen(), 1);
     const std::uint8_t pattern[8] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87};

@@ -12,8 +12,8 @@
 #include "address_map.h"
 #include "board.h"
 #include "board_context.h"
+#include "host_machine.h"
 #include "little_endian.h"
-#include "testing.h"
 
 namespace vexo::testing {
 
@@ -24,7 +24,7 @@ constexpr int kPauseReads = map::kPauseReads;
 // A card whose I/O ranges decode at the given bases, and a context that reaches it through the
 // simulator's windows, as cVexoOpen would have left it.
 struct WiredBoard {
-    sim::ScopedBoard machine;
+    sim::HostMachine machine;
     std::optional<BoardContext> context;
 
     explicit WiredBoard(std::uint32_t io1Base = kIo1Base, std::uint32_t io2Base = kIo2Base) {

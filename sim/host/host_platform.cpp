@@ -1,7 +1,7 @@
 // The host platform layer: the library's platform calls, answered by the installed host machine.
 //
-// Every platform call lands on the machine testing.h installs and is traced on its board. With no
-// machine installed there is no driver, no key, and every port reads all ones.
+// Every platform call lands on the machine host_machine.h installs and is traced on its board. With
+// no machine installed there is no driver, no key, and every port reads all ones.
 #include <strings.h>
 
 #include <cstdio>
@@ -11,8 +11,9 @@
 #include "board.h"
 #include "board_key.h"
 #include "driver_protocol.h"
+#include "host_machine.h"
+#include "little_endian.h"
 #include "platform.h"
-#include "testing.h"
 
 namespace vexo::platform {
 
@@ -20,10 +21,10 @@ namespace {
 
 using sim::Board;
 using sim::Event;
+using sim::HostMachine;
 using sim::Op;
-using sim::ScopedBoard;
 
-ScopedBoard* installed = nullptr;
+HostMachine* installed = nullptr;
 
 Board* InstalledBoard() {
     return installed != nullptr ? &installed->board : nullptr;
@@ -56,15 +57,9 @@ std::uint8_t* ResolveWindow(const char* what, std::uint32_t address, int width) 
     return byte;
 }
 
-std::uint32_t LoadLittleEndian(const std::uint8_t* bytes, int width) {
-    std::uint32_t value = 0;
-    for (int k = 0; k < width / 8; ++k) value |= static_cast<std::uint32_t>(bytes[k]) << (8 * k);
-    return value;
-}
-
 std::uint32_t WindowLoad(std::uint32_t address, int width) {
     const std::uint8_t* bytes = ResolveWindow("load", address, width);
-    const std::uint32_t value = LoadLittleEndian(bytes, width);
+    const std::uint32_t value = little_endian::Load(bytes, static_cast<unsigned>(width / 8));
     Event e{Op::WindowLoad};
     e.width = static_cast<std::uint8_t>(width);
     e.where = address;
@@ -222,7 +217,7 @@ std::uint32_t WindowLoad32(std::uint32_t address) {
 
 void WindowStore32(std::uint32_t address, std::uint32_t value) {
     std::uint8_t* bytes = ResolveWindow("store", address, 32);
-    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<std::uint8_t>(value >> (8 * k));
+    little_endian::Store32(bytes, value);
     Event e{Op::WindowStore};
     e.width = 32;
     e.where = address;
@@ -249,11 +244,11 @@ void HeapRelease(void* memory) {
 
 namespace vexo::sim {
 
-void Install(ScopedBoard* machine) {
+void Install(HostMachine* machine) {
     platform::installed = machine;
 }
 
-ScopedBoard* Installed() {
+HostMachine* Installed() {
     return platform::installed;
 }
 

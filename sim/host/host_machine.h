@@ -1,11 +1,11 @@
 // The host machine: the card and everything else the library's platform calls meet on the host.
 //
 // One Board with its state and memories, and besides the card the board configuration key, the
-// driver's handles and the process heap, installed for the platform layer (platform_sim.cpp)
+// driver's handles and the process heap, installed for the platform layer (host_platform.cpp)
 // while it lives.
 // Free of any test framework so every test folder can use it.
 //
-//   sim::ScopedBoard machine;              // card at function 1 of bus 2, device 5
+//   sim::HostMachine machine;              // card at function 1 of bus 2, device 5
 //   machine.registry.SetDword(...);        // shape the machine
 //   ... call the library, then assert machine.board.trace ...
 //
@@ -25,11 +25,12 @@
 
 #include "board.h"
 #include "board_key.h"
+#include "little_endian.h"
 #include "pci_config.h"
 
 namespace vexo::sim {
 
-// Where ScopedBoard puts its card unless told otherwise: neither bus nor device 0, so that
+// Where HostMachine puts its card unless told otherwise: neither bus nor device 0, so that
 // code which only ever looks at the first slot is caught.
 constexpr std::uint8_t kDefaultCardBus = kPowerOnBus;
 constexpr std::uint8_t kDefaultCardDevice = kPowerOnDevice;
@@ -60,10 +61,9 @@ struct Registry {
 
     // Each setter also makes the key present: a value cannot exist without its key.
     void SetDword(const std::string& name, std::uint32_t value) {
-        SetBytes(name,
-                 {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                  static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)},
-                 kRegDword);
+        std::vector<std::uint8_t> bytes(4);
+        little_endian::Store32(bytes.data(), value);
+        SetBytes(name, std::move(bytes), kRegDword);
     }
     // REG_SZ with its zero.
     void SetString(const std::string& name, const std::string& text) {
@@ -121,12 +121,12 @@ class GuardedMemory {
 
 // ---- the machine ---------------------------------------------------------------------------
 
-struct ScopedBoard;
+struct HostMachine;
 // Which machine the host platform layer talks to (null: no driver, no card, ports all ones).
-void Install(ScopedBoard* machine);
-ScopedBoard* Installed();
+void Install(HostMachine* machine);
+HostMachine* Installed();
 
-struct ScopedBoard {
+struct HostMachine {
     CardState state;
     GuardedMemory intMemory{kIntMemSize};
     GuardedMemory extMemory{kExtMemSize};
@@ -137,7 +137,7 @@ struct ScopedBoard {
     std::uint8_t bus;
     std::uint8_t device;
 
-    explicit ScopedBoard(std::uint8_t cardBus = kDefaultCardBus,
+    explicit HostMachine(std::uint8_t cardBus = kDefaultCardBus,
                          std::uint8_t cardDevice = kDefaultCardDevice)
         : bus(cardBus), device(cardDevice) {
         board.intWindowAddress = kHostIntWindow;
@@ -145,11 +145,11 @@ struct ScopedBoard {
         board.AddCard(bus, device);
         Install(this);
     }
-    ~ScopedBoard() {
+    ~HostMachine() {
         if (Installed() == this) Install(nullptr);
     }
-    ScopedBoard(const ScopedBoard&) = delete;
-    ScopedBoard& operator=(const ScopedBoard&) = delete;
+    HostMachine(const HostMachine&) = delete;
+    HostMachine& operator=(const HostMachine&) = delete;
 
     // The card added at construction.
     PciFunction& Card() { return *board.FindFunction(bus, device, pci::kCardFunction); }
