@@ -222,11 +222,20 @@ static bool FindDecoder(Functions& functions, std::uint32_t port, Function** fou
     return false;
 }
 
-// The card register that decodes `port`, or null.
-static std::uint8_t* DecodedIoByte(Board& board, std::uint32_t port) {
+// Who answers a port that is no configuration port, from whether and where a card decodes it.
+static Board::PortOwner IoOwner(bool decoded, int range) {
+    if (!decoded) return Board::PortOwner::Nobody;
+    return range == 0 ? Board::PortOwner::Io1 : Board::PortOwner::Io2;
+}
+
+// The card register that decodes `port`, or null; `owner`, when not null, gets who answers it.
+static std::uint8_t* DecodedIoByte(Board& board, std::uint32_t port,
+                                   Board::PortOwner* owner = nullptr) {
     PciFunction* f = nullptr;
     int range = 0;
-    if (!FindDecoder(board.functions, port, &f, &range)) return nullptr;
+    const bool decoded = FindDecoder(board.functions, port, &f, &range);
+    if (owner != nullptr) *owner = IoOwner(decoded, range);
+    if (!decoded) return nullptr;
     return &f->io[range][port - f->IoBase(range)];
 }
 
@@ -234,11 +243,13 @@ Board::PortOwner Board::OwnerOf(std::uint16_t port) const {
     if (IsConfigPort(port)) return PortOwner::Config;
     const PciFunction* f = nullptr;
     int range = 0;
-    if (!FindDecoder(functions, port, &f, &range)) return PortOwner::Nobody;
-    return range == 0 ? PortOwner::Io1 : PortOwner::Io2;
+    const bool decoded = FindDecoder(functions, port, &f, &range);
+    return IoOwner(decoded, range);
 }
 
-static std::uint32_t ReadBusPort(Board& board, std::uint16_t port, int width) {
+static std::uint32_t ReadBusPort(Board& board, std::uint16_t port, int width,
+                                 Board::PortOwner* owner) {
+    if (IsConfigPort(port) && owner != nullptr) *owner = Board::PortOwner::Config;
     if (width == 32 && port == kConfigAddressPort) return board.configAddress;
     if (width == 32 && port == kConfigDataPort) {
         const PciFunction* selected = SelectedFunction(board);
@@ -247,13 +258,16 @@ static std::uint32_t ReadBusPort(Board& board, std::uint16_t port, int width) {
     if (IsConfigPort(port)) return WidthMask(width);
     std::uint32_t value = 0;
     for (int k = 0; k < width / 8; ++k) {
-        const std::uint8_t* reg = DecodedIoByte(board, (port + k) & 0xFFFFu);
+        const std::uint8_t* reg =
+            DecodedIoByte(board, (port + k) & 0xFFFFu, k == 0 ? owner : nullptr);
         value |= static_cast<std::uint32_t>(reg ? *reg : 0xFFu) << (8 * k);
     }
     return value;
 }
 
-static void WriteBusPort(Board& board, std::uint16_t port, int width, std::uint32_t value) {
+static void WriteBusPort(Board& board, std::uint16_t port, int width, std::uint32_t value,
+                         Board::PortOwner* owner) {
+    if (IsConfigPort(port) && owner != nullptr) *owner = Board::PortOwner::Config;
     if (width == 32 && port == kConfigAddressPort) {
         board.configAddress = value;
         return;
@@ -265,13 +279,13 @@ static void WriteBusPort(Board& board, std::uint16_t port, int width, std::uint3
     }
     if (IsConfigPort(port)) return;
     for (int k = 0; k < width / 8; ++k) {
-        std::uint8_t* reg = DecodedIoByte(board, (port + k) & 0xFFFFu);
+        std::uint8_t* reg = DecodedIoByte(board, (port + k) & 0xFFFFu, k == 0 ? owner : nullptr);
         if (reg) *reg = static_cast<std::uint8_t>(value >> (8 * k));
     }
 }
 
-std::uint32_t Board::PortRead(std::uint16_t port, int width) {
-    const std::uint32_t value = ReadBusPort(*this, port, width);
+std::uint32_t Board::PortRead(std::uint16_t port, int width, PortOwner* owner) {
+    const std::uint32_t value = ReadBusPort(*this, port, width, owner);
     Event e{Op::PortRead};
     e.width = static_cast<std::uint8_t>(width);
     e.where = port;
@@ -280,14 +294,14 @@ std::uint32_t Board::PortRead(std::uint16_t port, int width) {
     return value;
 }
 
-void Board::PortWrite(std::uint16_t port, int width, std::uint32_t value) {
+void Board::PortWrite(std::uint16_t port, int width, std::uint32_t value, PortOwner* owner) {
     value &= WidthMask(width);
     Event e{Op::PortWrite};
     e.width = static_cast<std::uint8_t>(width);
     e.where = port;
     e.value = value;
     Record(std::move(e));
-    WriteBusPort(*this, port, width, value);
+    WriteBusPort(*this, port, width, value, owner);
 }
 
 // ---- driver ------------------------------------------------------------------------------------

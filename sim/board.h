@@ -254,12 +254,14 @@ struct Board {
     // configuration double word (all ones when the latch is disabled or nothing answers). Other
     // accesses to 0xCF8-0xCFF do nothing. Every other byte of an access goes to the I/O range
     // that decodes its port; ports nobody decodes read all ones, writes to them vanish.
-    std::uint32_t PortRead(std::uint16_t port, int width);
-    void PortWrite(std::uint16_t port, int width, std::uint32_t value);
+    // `owner`, when not null, gets who answered the access's first port (see OwnerOf), as the
+    // bus decoded it for the access itself.
+    enum class PortOwner { Config, Io1, Io2, Nobody };
+    std::uint32_t PortRead(std::uint16_t port, int width, PortOwner* owner = nullptr);
+    void PortWrite(std::uint16_t port, int width, std::uint32_t value, PortOwner* owner = nullptr);
 
     // Who answers `port`: one of the configuration ports 0xCF8-0xCFF, I/O range 0 or 1 of a card
     // (the first card whose decoding range holds it), or nobody.
-    enum class PortOwner { Config, Io1, Io2, Nobody };
     PortOwner OwnerOf(std::uint16_t port) const;
 
     // Control codes, as the driver answers them, traced. Returns the DeviceIoControl result;

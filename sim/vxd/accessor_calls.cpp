@@ -16,71 +16,31 @@
 namespace {
 
 using vexo::sim::vxd::Accessible;
+using vexo::sim::vxd::AccessorForm;
 using vexo::sim::vxd::kExecutable;
+using vexo::sim::vxd::kLongestAccessor;
+using vexo::sim::vxd::kLongestAccessorInstruction;
+using vexo::sim::vxd::kLongestAccessorLoads;
 using vexo::sim::vxd::kPageSize;
 using vexo::sim::vxd::kReadable;
+using vexo::sim::vxd::kRet;
+using vexo::sim::vxd::Load;
 using vexo::sim::vxd::PortInstruction;
 using vexo::sim::vxd::RegionEnd;
 using vexo::sim::vxd::WindowInstruction;
 
-// How an accessor loads a register from one of its stack arguments.
-enum class Load : std::uint8_t { None, Dword, Word, Byte };
-
-struct LoadForm {
-    std::uint8_t bytes[5];
-    std::uint8_t length;
-    bool intoEdx;  // else EAX
-    int argument;  // 0: [esp+4], 1: [esp+8]
-    Load load;
-};
-
-// The loads an accessor may start with, each register loaded at most once, in either order.
-constexpr LoadForm kLoadForms[] = {
-    {{0x8B, 0x54, 0x24, 0x04}, 4, true, 0, Load::Dword},        // mov edx, [esp+4]
-    {{0x0F, 0xB7, 0x54, 0x24, 0x04}, 5, true, 0, Load::Word},   // movzx edx, word [esp+4]
-    {{0x8B, 0x54, 0x24, 0x08}, 4, true, 1, Load::Dword},        // mov edx, [esp+8]
-    {{0x0F, 0xB7, 0x54, 0x24, 0x08}, 5, true, 1, Load::Word},   // movzx edx, word [esp+8]
-    {{0x0F, 0xB6, 0x54, 0x24, 0x08}, 5, true, 1, Load::Byte},   // movzx edx, byte [esp+8]
-    {{0x8B, 0x44, 0x24, 0x04}, 4, false, 0, Load::Dword},       // mov eax, [esp+4]
-    {{0x8B, 0x44, 0x24, 0x08}, 4, false, 1, Load::Dword},       // mov eax, [esp+8]
-    {{0x0F, 0xB7, 0x44, 0x24, 0x08}, 5, false, 1, Load::Word},  // movzx eax, word [esp+8]
-    {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
-};
-constexpr std::uintptr_t kLongestLoads = 10;
-constexpr std::uint32_t kLongestRun = 64;  // identical port instructions in a row
-constexpr std::uintptr_t kLongestInstruction =
-    std::max(vexo::sim::vxd::kLongestPortInstruction, vexo::sim::vxd::kLongestWindowInstruction);
-constexpr std::uintptr_t kLongestAccessor = kLongestLoads + kLongestRun * kLongestInstruction + 1;
-constexpr std::uint8_t kRet = 0xC3;
 constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 
-// A register as an accessor loads it, or not at all.
-struct RegisterLoad {
-    Load load = Load::None;
-    int argument = 0;
-};
-
-// A recognised accessor: its entry, the instruction that trapped or faulted in it and what it
-// loads first, and its bytes, since other code may come to lie at the same place (a module
-// unloaded and another loaded). Three kinds:
-//   port:         port (argument 0) into EDX, for an output the value (argument 1) into EAX;
-//                 a port instruction through DX, or a run of the same one (a pause's reads)
-//   window load:  address (argument 0) into EAX; a load through EAX into EAX
-//   window store: address (argument 0) into EAX, value (argument 1) into EDX; a store of EDX
-struct Accessor {
+// A recognised accessor: its entry, the instruction that trapped or faulted in it, what it does,
+// and its bytes, since other code may come to lie at the same place (a module unloaded and another
+// loaded).
+struct Accessor : AccessorForm {
     std::uintptr_t start;
     std::uintptr_t code;
     std::uint8_t bytes[kLongestAccessor];
-    std::uint32_t length;
-    bool isPort;
-    PortInstruction port;  // the port comes from EDX at each call
-    std::uint32_t repeat;  // times the port instruction follows itself
-    WindowInstruction window;
-    RegisterLoad eax;
-    RegisterLoad edx;
 };
 
 // A call whose displacement now points at a stub.
@@ -105,77 +65,17 @@ std::uint32_t redirectedCount = 0;
 std::uintptr_t callsAcrossLines[kMaxCallsAcrossLines];
 std::uint32_t callsAcrossLinesCount = 0;
 
-// The register's value after `load` of `argument`.
-std::uint32_t AsLoaded(Load load, std::uint32_t argument) {
-    if (load == Load::Word) return argument & 0xFFFFu;
-    if (load == Load::Byte) return argument & 0xFFu;
-    return argument;
-}
-
-bool LoadsArgument(const RegisterLoad& r, int argument) {
-    return r.load != Load::None && r.argument == argument;
-}
-
-// Whether the loads before the instruction are the ones its kind needs (see Accessor).
-bool LoadsFit(const Accessor& a) {
-    const bool none = a.eax.load == Load::None, noEdx = a.edx.load == Load::None;
-    if (a.isPort)
-        return LoadsArgument(a.edx, 0) && (a.port.isInput ? none : LoadsArgument(a.eax, 1));
-    if (!LoadsArgument(a.eax, 0) || a.eax.load != Load::Dword) return false;
-    return a.window.isLoad ? noEdx : LoadsArgument(a.edx, 1);
-}
-
-// How many times the `length` bytes at `code` follow each other before `end`, at most kLongestRun.
-std::uint32_t Repeats(const std::uint8_t* code, std::uint32_t length, const std::uint8_t* end) {
-    std::uint32_t repeat = 1;
-    while (repeat < kLongestRun && code + (repeat + 1) * length <= end &&
-           std::memcmp(code, code + repeat * length, length) == 0) {
-        ++repeat;
-    }
-    return repeat;
-}
-
-// Decodes the accessor at `start` whose trapping instruction is at `code`: loads only up to it,
-// then a port instruction through DX (the prefixed byte forms aside) or a run of it, or a window
-// instruction, then ret. Reads nothing at or past `readableEnd`.
-bool DecodeAccessor(std::uintptr_t start, std::uintptr_t code, std::uintptr_t readableEnd,
-                    Accessor* out) {
-    *out = Accessor{};
-    out->start = start;
-    out->code = code;
-    out->repeat = 1;
-    const auto* at = reinterpret_cast<const std::uint8_t*>(start);
-    const auto* end = reinterpret_cast<const std::uint8_t*>(code);
-    const auto* last = reinterpret_cast<const std::uint8_t*>(readableEnd);
-    while (at < end) {
-        const LoadForm* form = nullptr;
-        for (const LoadForm& candidate : kLoadForms) {
-            if (candidate.length <= end - at &&
-                std::memcmp(at, candidate.bytes, candidate.length) == 0) {
-                form = &candidate;
-            }
-        }
-        if (form == nullptr) return false;
-        RegisterLoad& target = form->intoEdx ? out->edx : out->eax;
-        if (target.load != Load::None) return false;
-        target = {form->load, form->argument};
-        at += form->length;
-    }
-    const std::size_t available = std::min<std::size_t>(kLongestInstruction, last - end);
-    std::uint32_t length = 0;
-    if (vexo::sim::vxd::DecodePortInstruction(end, available, 0, &out->port)) {
-        if (!out->port.viaDx || (out->port.prefixed && out->port.width == 8)) return false;
-        out->isPort = true;
-        out->repeat = Repeats(end, out->port.length, last);
-        length = out->port.length * out->repeat;
-    } else if (vexo::sim::vxd::DecodeWindowInstruction(end, available, &out->window)) {
-        length = out->window.length;
-    } else {
+// Decodes the accessor at `start` whose trapping instruction is at `code`, reading nothing at or
+// past `readableEnd`, and keeps its bytes.
+bool RecogniseAccessor(std::uintptr_t start, std::uintptr_t code, std::uintptr_t readableEnd,
+                       Accessor* out) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(start);
+    if (!vexo::sim::vxd::DecodeAccessor(bytes, code - start, readableEnd - start, out)) {
         return false;
     }
-    if (!LoadsFit(*out) || end + length >= last || end[length] != kRet) return false;
-    out->length = static_cast<std::uint32_t>(code - start) + length + 1;
-    std::memcpy(out->bytes, reinterpret_cast<const void*>(start), out->length);
+    out->start = start;
+    out->code = code;
+    std::memcpy(out->bytes, bytes, out->length);
     return true;
 }
 
@@ -246,10 +146,10 @@ extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAc
     const Accessor& accessor = accessors[frame->accessor];
     std::uint32_t eax = frame->eax, edx = frame->edx;
     if (accessor.eax.load != Load::None) {
-        eax = AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
+        eax = vexo::sim::vxd::AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
     }
     if (accessor.edx.load != Load::None) {
-        edx = AsLoaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
+        edx = vexo::sim::vxd::AsLoaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
     }
     const vexo::sim::vxd::BusGuard guard;
     if (accessor.isPort) {
@@ -281,7 +181,7 @@ std::uintptr_t StubAddress(std::uint32_t index) {
 
 // The stub index for the accessor at `start` trapped at `code`, or -1 when it is none.
 int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
-    if (code < start || code - start > kLongestLoads ||
+    if (code < start || code - start > kLongestAccessorLoads ||
         !Accessible(start, code - start + 1, kExecutable)) {
         return -1;
     }
@@ -294,7 +194,8 @@ int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
         }
     }
     Accessor accessor;
-    if (accessorCount == kStubs || !DecodeAccessor(start, code, readableEnd, &accessor)) return -1;
+    if (accessorCount == kStubs || !RecogniseAccessor(start, code, readableEnd, &accessor))
+        return -1;
     accessors[accessorCount] = accessor;
     return static_cast<int>(accessorCount++);
 }
@@ -401,9 +302,9 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     PortInstruction port;
     WindowInstruction window;
     std::uint32_t length = 0;
-    if (DecodePortInstruction(code, kLongestInstruction, 0, &port)) {
+    if (DecodePortInstruction(code, kLongestAccessorInstruction, 0, &port)) {
         length = port.length;
-    } else if (DecodeWindowInstruction(code, kLongestInstruction, &window)) {
+    } else if (DecodeWindowInstruction(code, kLongestAccessorInstruction, &window)) {
         length = window.length;
     } else {
         return;

@@ -251,14 +251,15 @@ std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::ui
     if (board == nullptr) {
         return instruction.isInput ? MergeIntoEax(eax, ~0u, instruction.width) : eax;
     }
+    Board::PortOwner owner = Board::PortOwner::Nobody;
     if (instruction.isInput) {
-        const std::uint32_t value = board->PortRead(instruction.port, instruction.width);
-        traceFile.Port(*board, true, instruction.port, instruction.width, value, code,
+        const std::uint32_t value = board->PortRead(instruction.port, instruction.width, &owner);
+        traceFile.Port(owner, true, instruction.port, instruction.width, value, code,
                        instruction.length);
         return MergeIntoEax(eax, value, instruction.width);
     }
-    board->PortWrite(instruction.port, instruction.width, eax);
-    traceFile.Port(*board, false, instruction.port, instruction.width, eax, code,
+    board->PortWrite(instruction.port, instruction.width, eax, &owner);
+    traceFile.Port(owner, false, instruction.port, instruction.width, eax, code,
                    instruction.length);
     return eax;
 }

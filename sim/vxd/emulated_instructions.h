@@ -1,12 +1,15 @@
 // The instruction decoders: pure functions of the bytes of the x86 instructions the module meets.
 //
 // The instructions the simulated machine performs in place of the CPU: port instructions, and the
-// library's loads and stores of a window when window accesses are traced; and the memory operand
-// of any instruction, for faults reported without the address they touched.
+// library's loads and stores of a window when window accesses are traced; the accessor functions
+// around them, whose calls are redirected (accessor_calls.h); and the memory operand of any
+// instruction, for faults reported without the address they touched.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vexo::sim::vxd {
 
@@ -93,6 +96,151 @@ inline bool DecodeWindowInstruction(const std::uint8_t* code, std::size_t availa
         }
     }
     return false;
+}
+
+// ---- accessor functions ----------------------------------------------------------------------
+//
+// Compiled code reaches ports and windows through small accessor functions: load the port (and for
+// an output the value) or the address (and for a store the value) from the stack, one port or
+// window instruction, or a run of the same port instruction, then ret.
+
+// The port instructions a run goes on through, after a trap or in an accessor: the forms compilers
+// emit for port access. A prefixed byte form is left to a trap of its own.
+inline bool BatchableForm(const PortInstruction& instruction) {
+    return !(instruction.prefixed && instruction.width == 8);
+}
+
+// How an accessor loads a register from one of its stack arguments.
+enum class Load : std::uint8_t { None, Dword, Word, Byte };
+
+// A register as an accessor loads it, or not at all.
+struct RegisterLoad {
+    Load load = Load::None;
+    int argument = 0;  // 0: [esp+4], 1: [esp+8]
+};
+
+// The register's value after `load` of `argument`.
+inline std::uint32_t AsLoaded(Load load, std::uint32_t argument) {
+    if (load == Load::Word) return argument & 0xFFFFu;
+    if (load == Load::Byte) return argument & 0xFFu;
+    return argument;
+}
+
+constexpr std::size_t kLongestAccessorLoads = 10;
+constexpr std::uint32_t kLongestAccessorRun = 64;  // identical port instructions in a row
+constexpr std::size_t kLongestAccessorInstruction =
+    std::max(kLongestPortInstruction, kLongestWindowInstruction);
+constexpr std::size_t kLongestAccessor =
+    kLongestAccessorLoads + kLongestAccessorRun * kLongestAccessorInstruction + 1;
+constexpr std::uint8_t kRet = 0xC3;
+
+// A decoded accessor. Three kinds:
+//   port:         port (argument 0) into EDX, for an output the value (argument 1) into EAX;
+//                 a port instruction through DX, or a run of the same one (a pause's reads)
+//   window load:  address (argument 0) into EAX; a load through EAX into EAX
+//   window store: address (argument 0) into EAX, value (argument 1) into EDX; a store of EDX
+struct AccessorForm {
+    std::uint32_t length;  // bytes, ret included
+    bool isPort;
+    PortInstruction port;  // the port comes from EDX at each call
+    std::uint32_t repeat;  // times the port instruction follows itself
+    WindowInstruction window;
+    RegisterLoad eax;
+    RegisterLoad edx;
+};
+
+namespace accessor_detail {
+
+struct LoadForm {
+    std::uint8_t bytes[5];
+    std::uint8_t length;
+    bool intoEdx;  // else EAX
+    int argument;
+    Load load;
+};
+
+// The loads an accessor may start with, each register loaded at most once, in either order.
+constexpr LoadForm kLoadForms[] = {
+    {{0x8B, 0x54, 0x24, 0x04}, 4, true, 0, Load::Dword},        // mov edx, [esp+4]
+    {{0x0F, 0xB7, 0x54, 0x24, 0x04}, 5, true, 0, Load::Word},   // movzx edx, word [esp+4]
+    {{0x8B, 0x54, 0x24, 0x08}, 4, true, 1, Load::Dword},        // mov edx, [esp+8]
+    {{0x0F, 0xB7, 0x54, 0x24, 0x08}, 5, true, 1, Load::Word},   // movzx edx, word [esp+8]
+    {{0x0F, 0xB6, 0x54, 0x24, 0x08}, 5, true, 1, Load::Byte},   // movzx edx, byte [esp+8]
+    {{0x8B, 0x44, 0x24, 0x04}, 4, false, 0, Load::Dword},       // mov eax, [esp+4]
+    {{0x8B, 0x44, 0x24, 0x08}, 4, false, 1, Load::Dword},       // mov eax, [esp+8]
+    {{0x0F, 0xB7, 0x44, 0x24, 0x08}, 5, false, 1, Load::Word},  // movzx eax, word [esp+8]
+    {{0x0F, 0xB6, 0x44, 0x24, 0x08}, 5, false, 1, Load::Byte},  // movzx eax, byte [esp+8]
+};
+
+inline bool LoadsArgument(const RegisterLoad& r, int argument) {
+    return r.load != Load::None && r.argument == argument;
+}
+
+// Whether the loads before the instruction are the ones its kind needs (see AccessorForm).
+inline bool LoadsFit(const AccessorForm& a) {
+    const bool none = a.eax.load == Load::None, noEdx = a.edx.load == Load::None;
+    if (a.isPort)
+        return LoadsArgument(a.edx, 0) && (a.port.isInput ? none : LoadsArgument(a.eax, 1));
+    if (!LoadsArgument(a.eax, 0) || a.eax.load != Load::Dword) return false;
+    return a.window.isLoad ? noEdx : LoadsArgument(a.edx, 1);
+}
+
+// How many times the `length` bytes at `code` follow each other before `end`, at most
+// kLongestAccessorRun.
+inline std::uint32_t Repeats(const std::uint8_t* code, std::uint32_t length,
+                             const std::uint8_t* end) {
+    std::uint32_t repeat = 1;
+    while (repeat < kLongestAccessorRun && code + (repeat + 1) * length <= end &&
+           std::memcmp(code, code + repeat * length, length) == 0) {
+        ++repeat;
+    }
+    return repeat;
+}
+
+}  // namespace accessor_detail
+
+// Decodes the accessor in the `available` bytes at `start` whose port or window instruction is
+// `loadsLength` bytes in: loads only up to it, then a port instruction through DX (the prefixed
+// byte forms aside) or a run of it, or a window instruction, then ret. False for anything else.
+inline bool DecodeAccessor(const std::uint8_t* start, std::size_t loadsLength,
+                           std::size_t available, AccessorForm* out) {
+    using namespace accessor_detail;
+    *out = AccessorForm{};
+    out->repeat = 1;
+    if (loadsLength > available) return false;
+    const std::uint8_t* at = start;
+    const std::uint8_t* end = start + loadsLength;
+    const std::uint8_t* last = start + available;
+    while (at < end) {
+        const LoadForm* form = nullptr;
+        for (const LoadForm& candidate : kLoadForms) {
+            if (candidate.length <= end - at &&
+                std::memcmp(at, candidate.bytes, candidate.length) == 0) {
+                form = &candidate;
+            }
+        }
+        if (form == nullptr) return false;
+        RegisterLoad& target = form->intoEdx ? out->edx : out->eax;
+        if (target.load != Load::None) return false;
+        target = {form->load, form->argument};
+        at += form->length;
+    }
+    const std::size_t instructionBytes =
+        std::min<std::size_t>(kLongestAccessorInstruction, last - end);
+    std::uint32_t length = 0;
+    if (DecodePortInstruction(end, instructionBytes, 0, &out->port)) {
+        if (!out->port.viaDx || !BatchableForm(out->port)) return false;
+        out->isPort = true;
+        out->repeat = Repeats(end, out->port.length, last);
+        length = out->port.length * out->repeat;
+    } else if (DecodeWindowInstruction(end, instructionBytes, &out->window)) {
+        length = out->window.length;
+    } else {
+        return false;
+    }
+    if (!LoadsFit(*out) || end + length >= last || end[length] != kRet) return false;
+    out->length = static_cast<std::uint32_t>(loadsLength) + length + 1;
+    return true;
 }
 
 // ---- the memory operand of any faulting instruction ------------------------------------------
@@ -221,6 +369,8 @@ inline bool ModRmOffset(const std::uint8_t* code, std::size_t available,
 }
 
 }  // namespace decoding
+
+constexpr std::size_t kLongestX86Instruction = 15;  // bytes, prefixes included
 
 // Decodes the memory accesses of the instruction in the `available` bytes at `code`, with the
 // registers as the CPU had them: every ModRM form of 32-bit addressing, the moffs forms of mov,

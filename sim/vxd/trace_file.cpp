@@ -81,11 +81,11 @@ void TraceFile::Start(bool windowsTraced) {
     Flush();
 }
 
-void TraceFile::Port(const Board& board, bool input, std::uint16_t port, int width,
+void TraceFile::Port(Board::PortOwner owner, bool input, std::uint16_t port, int width,
                      std::uint32_t value, std::uintptr_t code, std::uint32_t length) {
     if (!IsOpen()) return;
     value &= WidthMask(width);
-    const Region region = RegionOf(board.OwnerOf(port));
+    const Region region = RegionOf(owner);
     Tally& tally = tallies_[region][input ? 0 : 1];
     ++tally.accesses;
     tally.bytes += static_cast<std::uint32_t>(width) / 8;

@@ -42,13 +42,6 @@ constexpr DWORD kIllegalInstruction = 0xC000001Du;
 
 // A debugger stepping through the code expects one instruction per step.
 constexpr DWORD kTrapFlag = 0x100;
-constexpr std::size_t kLongestX86Instruction = 15;
-
-// The forms a run goes on through: those compilers emit for port access. A prefixed byte form
-// is left to a trap of its own.
-bool BatchableForm(const PortInstruction& instruction) {
-    return !(instruction.prefixed && instruction.width == 8);
-}
 
 // The instruction's bus access and its effect on EAX and EIP, as the CPU with a card would.
 void PerformAndStep(const PortInstruction& instruction, CONTEXT* context) {

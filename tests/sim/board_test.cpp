@@ -137,6 +137,38 @@ TEST(SimIoRanges, DecodeOnlyWhenEnabledAndOnlyAtProgrammedBases) {
     EXPECT_EQ(pf::PortRead8(0xE0C4), 0x0Eu);
 }
 
+TEST(SimIoRanges, AnAccessReportsWhoAnsweredItsFirstPort) {
+    ScopedBoard machine;
+    Board& board = machine.board;
+    PciFunction& card = machine.Card();
+    card.bars[2] = 0xC001u;
+    card.bars[3] = 0xC401u;
+    using Owner = Board::PortOwner;
+    const auto readOwner = [&](std::uint16_t port, int width) {
+        Owner owner = Owner::Io2;  // overwritten by every access
+        board.PortRead(port, width, &owner);
+        EXPECT_EQ(owner, board.OwnerOf(port)) << std::hex << port;
+        return owner;
+    };
+    const auto writeOwner = [&](std::uint16_t port, int width) {
+        Owner owner = Owner::Io2;
+        board.PortWrite(port, width, 0, &owner);
+        EXPECT_EQ(owner, board.OwnerOf(port)) << std::hex << port;
+        return owner;
+    };
+    EXPECT_EQ(readOwner(0xC000, 8), Owner::Nobody);  // decoding off
+    card.commandStatus = 1;
+    EXPECT_EQ(readOwner(0xCF8, 32), Owner::Config);
+    EXPECT_EQ(readOwner(0xCFE, 8), Owner::Config);
+    EXPECT_EQ(writeOwner(0xCFC, 16), Owner::Config);
+    EXPECT_EQ(readOwner(0xC000, 8), Owner::Io1);
+    EXPECT_EQ(readOwner(0xC0FF, 32), Owner::Io1);  // straddles the range's end
+    EXPECT_EQ(writeOwner(0xC4FF, 8), Owner::Io2);
+    EXPECT_EQ(readOwner(0xC500, 16), Owner::Nobody);
+    EXPECT_EQ(writeOwner(0x0300, 32), Owner::Nobody);
+    EXPECT_EQ(readOwner(0xC3FF, 32), Owner::Nobody);  // only the bytes past the first decode
+}
+
 TEST(SimIoRanges, UndecodedWritesAreTracedButVanish) {
     HostMachine machine;
     pf::PortWrite16(0x0300, 0xBEEF);

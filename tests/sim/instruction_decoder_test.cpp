@@ -1,8 +1,12 @@
-// The decoder of a faulting instruction's memory operand, which the driver module relies on where
-// faults arrive without the address they touched. Every ModRM and SIB form of 32-bit addressing
-// is checked against the CPU itself: the offset decoded for `mov eax, [operand]` must be what
-// `lea eax, [operand]` computes from the same registers. The other forms (prefixes, segments,
-// stores, moffs, strings) and what the decoder refuses are checked from a table.
+// The instruction decoders the driver module relies on, each fed exactly the bytes of an
+// instruction on the heap, so that a read past them is a sanitizer error.
+//
+// The decoder of a faulting instruction's memory operand, used where faults arrive without the
+// address they touched: every ModRM and SIB form of 32-bit addressing is checked against the CPU
+// itself (the offset decoded for `mov eax, [operand]` must be what `lea eax, [operand]` computes
+// from the same registers); the other forms (prefixes, segments, stores, moffs, strings) and what
+// the decoder refuses are checked from a table. The port, window and accessor decoders are checked
+// from tables of the forms they take and the ones they must refuse.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -14,9 +18,16 @@
 
 namespace {
 
+using vexo::sim::vxd::AccessorForm;
+using vexo::sim::vxd::DecodeAccessor;
 using vexo::sim::vxd::DecodeMemoryAccesses;
+using vexo::sim::vxd::DecodePortInstruction;
+using vexo::sim::vxd::DecodeWindowInstruction;
+using vexo::sim::vxd::Load;
 using vexo::sim::vxd::MemoryAccesses;
+using vexo::sim::vxd::PortInstruction;
 using vexo::sim::vxd::Segment;
+using vexo::sim::vxd::WindowInstruction;
 using Bytes = std::vector<std::uint8_t>;
 
 // Distinct in every byte, so that a wrong register, scale or sign shows. ESP is the real stack
@@ -198,6 +209,188 @@ TEST(MemoryOperand, InstructionFormsGiveTheirAccessesSegmentsAndDirections) {
             EXPECT_EQ(decoded.access[i].segment, form.accesses[i].segment) << form.name;
             EXPECT_EQ(decoded.access[i].store, form.accesses[i].store) << form.name;
         }
+    }
+}
+
+TEST(PortInstruction, FormsGiveDirectionWidthPortAndLength) {
+    struct Form {
+        const char* name;
+        Bytes bytes;
+        bool isInput;
+        int width;
+        std::uint16_t port;
+        std::uint32_t length;
+    };
+    constexpr std::uint32_t kEdx = 0x1234D004u;  // only DX is the port
+    const Form forms[] = {
+        {"in al, 0x12", {0xE4, 0x12}, true, 8, 0x12, 2},
+        {"in eax, 0x34", {0xE5, 0x34}, true, 32, 0x34, 2},
+        {"in ax, 0x34", {0x66, 0xE5, 0x34}, true, 16, 0x34, 3},
+        {"out 0x80, al", {0xE6, 0x80}, false, 8, 0x80, 2},
+        {"in al, dx", {0xEC}, true, 8, 0xD004, 1},
+        {"in eax, dx", {0xED}, true, 32, 0xD004, 1},
+        {"in ax, dx", {0x66, 0xED}, true, 16, 0xD004, 2},
+        {"out dx, eax", {0xEF}, false, 32, 0xD004, 1},
+        {"out dx, ax", {0x66, 0xEF}, false, 16, 0xD004, 2},
+        {"66 out dx, al: the prefix changes nothing", {0x66, 0xEE}, false, 8, 0xD004, 2},
+    };
+    for (const Form& form : forms) {
+        const Bytes exact(form.bytes);
+        PortInstruction decoded = {};
+        ASSERT_TRUE(DecodePortInstruction(exact.data(), exact.size(), kEdx, &decoded)) << form.name;
+        EXPECT_EQ(decoded.isInput, form.isInput) << form.name;
+        EXPECT_EQ(decoded.width, form.width) << form.name;
+        EXPECT_EQ(decoded.port, form.port) << form.name;
+        EXPECT_EQ(decoded.length, form.length) << form.name;
+        EXPECT_EQ(decoded.viaDx, form.bytes.back() >= 0xEC) << form.name;
+        for (std::size_t cut = 0; cut < exact.size(); ++cut) {
+            const Bytes shorter(exact.begin(), exact.begin() + cut);
+            EXPECT_FALSE(DecodePortInstruction(shorter.data(), cut, kEdx, &decoded)) << form.name;
+        }
+    }
+    const Bytes others[] = {{0x90}, {0x8B, 0x00}, {0x66, 0x66, 0xEC}, {0xE8, 0, 0, 0, 0}};
+    for (const Bytes& other : others) {
+        PortInstruction decoded = {};
+        EXPECT_FALSE(DecodePortInstruction(other.data(), other.size(), kEdx, &decoded));
+    }
+}
+
+TEST(PortInstruction, InputKeepsTheBytesOfEaxItDoesNotWrite) {
+    EXPECT_EQ(vexo::sim::vxd::MergeIntoEax(0x11223344u, 0xFFFFFFABu, 8), 0x112233ABu);
+    EXPECT_EQ(vexo::sim::vxd::MergeIntoEax(0x11223344u, 0xFFFFABCDu, 16), 0x1122ABCDu);
+    EXPECT_EQ(vexo::sim::vxd::MergeIntoEax(0x11223344u, 0xA1B2C3D4u, 32), 0xA1B2C3D4u);
+}
+
+TEST(WindowInstruction, DecodesTheCompilersFormsOnly) {
+    struct Form {
+        Bytes bytes;
+        bool isLoad;
+        int width;
+    };
+    const Form forms[] = {
+        {{0x8B, 0x00}, true, 32},  {{0x0F, 0xB7, 0x00}, true, 16},  {{0x0F, 0xB6, 0x00}, true, 8},
+        {{0x89, 0x10}, false, 32}, {{0x66, 0x89, 0x10}, false, 16}, {{0x88, 0x10}, false, 8},
+    };
+    for (const Form& form : forms) {
+        const Bytes exact(form.bytes);
+        WindowInstruction decoded = {};
+        ASSERT_TRUE(DecodeWindowInstruction(exact.data(), exact.size(), &decoded));
+        EXPECT_EQ(decoded.isLoad, form.isLoad);
+        EXPECT_EQ(decoded.width, form.width);
+        EXPECT_EQ(decoded.length, exact.size());
+        for (std::size_t cut = 0; cut < exact.size(); ++cut) {
+            const Bytes shorter(exact.begin(), exact.begin() + cut);
+            EXPECT_FALSE(DecodeWindowInstruction(shorter.data(), cut, &decoded));
+        }
+    }
+    // Other registers or addressing: mov eax, [ecx]; mov [eax], ecx; mov eax, [eax+4].
+    const Bytes others[] = {{0x8B, 0x01}, {0x89, 0x08}, {0x8B, 0x40, 0x04}, {0x0F, 0xBF, 0x00}};
+    for (const Bytes& other : others) {
+        WindowInstruction decoded = {};
+        EXPECT_FALSE(DecodeWindowInstruction(other.data(), other.size(), &decoded));
+    }
+}
+
+// The accessor in `bytes`, its port or window instruction `loads` bytes in.
+bool DecodeAccessorIn(const Bytes& bytes, std::size_t loads, AccessorForm* out) {
+    const Bytes exact(bytes);
+    return DecodeAccessor(exact.data(), loads, exact.size(), out);
+}
+
+Bytes Repeated(std::uint8_t byte, std::size_t times) {
+    return Bytes(times, byte);
+}
+
+Bytes Concatenated(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const Bytes kPortIntoEdx = {0x8B, 0x54, 0x24, 0x04};     // mov edx, [esp+4]
+const Bytes kAddressIntoEax = {0x8B, 0x44, 0x24, 0x04};  // mov eax, [esp+4]
+const Bytes kRet = {0xC3};
+
+TEST(Accessor, PortAccessorsGiveTheirLoadsInstructionAndRun) {
+    AccessorForm a = {};
+    // in al, dx
+    ASSERT_TRUE(DecodeAccessorIn(Concatenated({kPortIntoEdx, {0xEC}, kRet}), 4, &a));
+    EXPECT_TRUE(a.isPort);
+    EXPECT_TRUE(a.port.isInput);
+    EXPECT_EQ(a.port.width, 8);
+    EXPECT_EQ(a.repeat, 1u);
+    EXPECT_EQ(a.length, 6u);
+    EXPECT_EQ(a.edx.load, Load::Dword);
+    EXPECT_EQ(a.edx.argument, 0);
+    EXPECT_EQ(a.eax.load, Load::None);
+
+    // Value loaded first, then the port: movzx eax, word [esp+8]; movzx edx, word [esp+4];
+    // out dx, ax.
+    const Bytes out16 = {0x0F, 0xB7, 0x44, 0x24, 0x08, 0x0F, 0xB7, 0x54, 0x24, 0x04, 0x66, 0xEF};
+    ASSERT_TRUE(DecodeAccessorIn(Concatenated({out16, kRet}), 10, &a));
+    EXPECT_FALSE(a.port.isInput);
+    EXPECT_EQ(a.port.width, 16);
+    EXPECT_EQ(a.eax.load, Load::Word);
+    EXPECT_EQ(a.eax.argument, 1);
+    EXPECT_EQ(a.edx.load, Load::Word);
+    EXPECT_EQ(a.length, 13u);
+    EXPECT_EQ(vexo::sim::vxd::AsLoaded(a.eax.load, 0x1234ABCDu), 0xABCDu);
+    EXPECT_EQ(vexo::sim::vxd::AsLoaded(Load::Byte, 0x1234ABCDu), 0xCDu);
+
+    // A pause: a run of reads of one port, counted up to its end.
+    ASSERT_TRUE(DecodeAccessorIn(Concatenated({kPortIntoEdx, Repeated(0xEC, 12), kRet}), 4, &a));
+    EXPECT_EQ(a.repeat, 12u);
+    EXPECT_EQ(a.length, 4u + 12u + 1u);
+    // A run longer than the longest one is none.
+    EXPECT_FALSE(DecodeAccessorIn(Concatenated({kPortIntoEdx, Repeated(0xEC, 70), kRet}), 4, &a));
+}
+
+TEST(Accessor, WindowAccessorsGiveTheirLoadsAndInstruction) {
+    AccessorForm a = {};
+    // mov eax, [eax]
+    ASSERT_TRUE(DecodeAccessorIn(Concatenated({kAddressIntoEax, {0x8B, 0x00}, kRet}), 4, &a));
+    EXPECT_FALSE(a.isPort);
+    EXPECT_TRUE(a.window.isLoad);
+    EXPECT_EQ(a.window.width, 32);
+    EXPECT_EQ(a.length, 7u);
+    // movzx edx, word [esp+8]; mov [eax], dx
+    const Bytes store16 = {0x0F, 0xB7, 0x54, 0x24, 0x08, 0x66, 0x89, 0x10};
+    ASSERT_TRUE(DecodeAccessorIn(Concatenated({kAddressIntoEax, store16, kRet}), 9, &a));
+    EXPECT_FALSE(a.window.isLoad);
+    EXPECT_EQ(a.window.width, 16);
+    EXPECT_EQ(a.edx.load, Load::Word);
+    EXPECT_EQ(a.edx.argument, 1);
+}
+
+TEST(Accessor, RefusesWhatIsNoAccessor) {
+    const Bytes valueIntoEax = {0x8B, 0x44, 0x24, 0x08};  // mov eax, [esp+8]
+    const Bytes valueIntoEdx = {0x8B, 0x54, 0x24, 0x08};  // mov edx, [esp+8]
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::size_t loads;
+    };
+    const Case cases[] = {
+        {"in without the port loaded", Concatenated({{0xEC}, kRet}), 0},
+        {"out without the value loaded", Concatenated({kPortIntoEdx, {0xEE}, kRet}), 4},
+        {"in with EAX loaded", Concatenated({kPortIntoEdx, valueIntoEax, {0xEC}, kRet}), 8},
+        {"immediate port", Concatenated({kPortIntoEdx, {0xE4, 0x12}, kRet}), 4},
+        {"prefixed byte form", Concatenated({kPortIntoEdx, {0x66, 0xEC}, kRet}), 4},
+        {"EDX loaded twice", Concatenated({kPortIntoEdx, kPortIntoEdx, {0xEC}, kRet}), 8},
+        {"instruction inside a load", Concatenated({kPortIntoEdx, {0xEC}, kRet}), 3},
+        {"another load", Concatenated({{0x8B, 0x4C, 0x24, 0x04}, {0xEC}, kRet}), 4},
+        {"no ret", Concatenated({kPortIntoEdx, {0xEC, 0x90}}), 4},
+        {"ret past the readable bytes", Concatenated({kPortIntoEdx, {0xEC}}), 4},
+        {"loads past the readable bytes", kPortIntoEdx, 5},
+        {"window load with EDX loaded",
+         Concatenated({kAddressIntoEax, valueIntoEdx, {0x8B, 0x00}, kRet}), 8},
+        {"window store without the value", Concatenated({kAddressIntoEax, {0x89, 0x10}, kRet}), 4},
+        {"window address not a dword",
+         Concatenated({{0x0F, 0xB6, 0x44, 0x24, 0x08}, {0x8B, 0x00}, kRet}), 5},
+    };
+    for (const Case& c : cases) {
+        AccessorForm a = {};
+        EXPECT_FALSE(DecodeAccessorIn(c.bytes, c.loads, &a)) << c.name;
     }
 }
 
