@@ -251,8 +251,9 @@ uint32_t SIM_CALL SimPortRead(uint32_t port, uint32_t width) {
     Board* board = BusBoard();
     if (board == nullptr || !ValidWidth(width)) return 0xFFFFFFFFu;
     const auto at = static_cast<std::uint16_t>(port);
-    const std::uint32_t value = board->PortRead(at, static_cast<int>(width));
-    BusTrace().Port(*board, true, at, static_cast<int>(width), value);
+    Board::PortOwner owner = Board::PortOwner::Nobody;
+    const std::uint32_t value = board->PortRead(at, static_cast<int>(width), &owner);
+    BusTrace().Port(owner, true, at, static_cast<int>(width), value);
     return value;
 }
 
@@ -261,8 +262,9 @@ void SIM_CALL SimPortWrite(uint32_t port, uint32_t width, uint32_t value) {
     Board* board = BusBoard();
     if (board == nullptr || !ValidWidth(width)) return;
     const auto at = static_cast<std::uint16_t>(port);
-    board->PortWrite(at, static_cast<int>(width), value);
-    BusTrace().Port(*board, false, at, static_cast<int>(width), value);
+    Board::PortOwner owner = Board::PortOwner::Nobody;
+    board->PortWrite(at, static_cast<int>(width), value, &owner);
+    BusTrace().Port(owner, false, at, static_cast<int>(width), value);
 }
 
 uint32_t SIM_CALL SimTraceCount(void) {

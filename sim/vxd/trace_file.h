@@ -48,10 +48,6 @@ class TraceFile {
     // place the port instruction that made it; accesses made without one pass 0.
     void Port(Board::PortOwner owner, bool input, std::uint16_t port, int width,
               std::uint32_t value, std::uintptr_t code = 0, std::uint32_t length = 0);
-    // The same for an access whose owner the caller did not keep: looked up on `board` again.
-    void Port(const Board& board, bool input, std::uint16_t port, int width, std::uint32_t value) {
-        if (IsOpen()) Port(board.OwnerOf(port), input, port, width, value);
-    }
     // One window access: a load or store of `width` bits (0: made by an instruction the module
     // does not decode, so width and value are unknown) at `offset` in internal or external memory.
     void Window(bool load, bool external, std::uint32_t offset, int width, std::uint32_t value);

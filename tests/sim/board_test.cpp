@@ -138,7 +138,7 @@ TEST(SimIoRanges, DecodeOnlyWhenEnabledAndOnlyAtProgrammedBases) {
 }
 
 TEST(SimIoRanges, AnAccessReportsWhoAnsweredItsFirstPort) {
-    ScopedBoard machine;
+    HostMachine machine;
     Board& board = machine.board;
     PciFunction& card = machine.Card();
     card.bars[2] = 0xC001u;
