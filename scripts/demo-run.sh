@@ -46,7 +46,10 @@ sed 's/\r$//' "$out/tool"
 echo "[exit code $tool_status]"
 echo
 if [ $example_status -eq 0 ] && [ $tool_status -eq 0 ]; then
-  kit=$(ls "$build"/package/VexoKit-*.zip 2>/dev/null | head -n 1)
+  # This build's kit, not one an older version left in the folder.
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
+  kit="$build/package/VexoKit-$version.zip"
+  [ -n "$version" ] && [ -e "$kit" ] || kit=
   echo "Demo complete.${kit:+ The kit to hand out: $kit}"
 else
   echo "Demo FAILED (example exit code $example_status, vexotool exit code $tool_status)." >&2
