@@ -20,36 +20,11 @@ namespace {
 
 using card_file::kExtMemOffset;
 using card_file::kIntMemOffset;
+using GuardedView = CardStore::GuardedView;
 
 constexpr std::uint32_t kGranularity = 0x10000;  // where Windows places views and reservations
 constexpr char kDefaultFileName[] = "vexolite-card.bin";
 constexpr char kCardVariable[] = "VEXO_SIM_CARD";
-
-// One view of the file followed by an inaccessible page, so that an access running past a
-// memory faults at once as it does past the card's window.
-struct GuardedView {
-    std::uint8_t* view = nullptr;
-    void* guard = nullptr;
-};
-
-// What the store holds open besides what CardStore shows.
-struct Mapping {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    bool making = false;  // the file's making lock is this process's
-    bool slotHeld = false;
-    std::uint32_t slot = 0;
-    HANDLE mapping = nullptr;
-    GuardedView head;  // header, state and internal memory
-    GuardedView ext;   // external memory
-    // With windows traced: the memories again, as the windows the library gets, inaccessible.
-    GuardedView intWindow;
-    GuardedView extWindow;
-    // The card in memory: the state area with internal memory, and external memory.
-    std::uint8_t* memory = nullptr;
-    std::uint8_t* extMemory = nullptr;
-};
-
-Mapping held;
 
 std::string ToWindowsPath(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
@@ -139,7 +114,7 @@ void UnlockSlot(HANDLE file, std::uint32_t slot) {
 // The file's making lock, held while a program looks at the file and makes it whole, so that no
 // program finds it half made. Its holder is at most writing 16 MiB; one that ended holding it has
 // let go.
-void HoldMakingLock() {
+void HoldMakingLock(CardStore::Held& held) {
     const auto low = static_cast<DWORD>(card_file::kMakingLock);
     const auto high = static_cast<DWORD>(card_file::kMakingLock >> 32);
     while (!LockFile(held.file, low, high, 1, 0)) {
@@ -149,25 +124,25 @@ void HoldMakingLock() {
     held.making = true;
 }
 
-void ReleaseMakingLock() {
+void ReleaseMakingLock(CardStore::Held& held) {
     if (!held.making) return;
     UnlockFile(held.file, static_cast<DWORD>(card_file::kMakingLock),
                static_cast<DWORD>(card_file::kMakingLock >> 32), 1, 0);
     held.making = false;
 }
 
-void CloseEverything() {
+void CloseEverything(CardStore::Held& held) {
     Unmap(held.intWindow);
     Unmap(held.extWindow);
     Unmap(held.head);
     Unmap(held.ext);
     if (held.mapping != nullptr) CloseHandle(held.mapping);
     if (held.slotHeld) UnlockSlot(held.file, held.slot);
-    ReleaseMakingLock();
+    ReleaseMakingLock(held);
     if (held.file != INVALID_HANDLE_VALUE) CloseHandle(held.file);
     if (held.memory != nullptr) VirtualFree(held.memory, 0, MEM_RELEASE);
     if (held.extMemory != nullptr) VirtualFree(held.extMemory, 0, MEM_RELEASE);
-    held = Mapping{};
+    held = CardStore::Held{};
 }
 
 // The file's first bytes, as many as it has up to the header and state.
@@ -181,11 +156,11 @@ std::vector<std::uint8_t> ReadHead(HANDLE file) {
 }
 
 // Writes `bytes` at `offset`; the system's reason when it cannot, else empty.
-std::string WriteOnDisk(std::uint64_t offset, const void* bytes, DWORD count) {
+std::string WriteOnDisk(HANDLE file, std::uint64_t offset, const void* bytes, DWORD count) {
     LONG high = static_cast<LONG>(offset >> 32);
-    SetFilePointer(held.file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
     DWORD written = 0;
-    if (!WriteFile(held.file, bytes, count, &written, nullptr)) return SystemReason(GetLastError());
+    if (!WriteFile(file, bytes, count, &written, nullptr)) return SystemReason(GetLastError());
     return written == count ? std::string() : SystemReason(ERROR_DISK_FULL);
 }
 
@@ -193,25 +168,25 @@ std::string WriteOnDisk(std::uint64_t offset, const void* bytes, DWORD count) {
 // with what it holds: a page that is on disk already keeps it, one that is not gets its zeros.
 // Before the file is mapped: a page with no room behind it faults when a view touches it, on some
 // file systems (tmpfs) even to read it.
-std::string WriteBack(std::uint32_t from, std::uint32_t to) {
+std::string WriteBack(HANDLE file, std::uint32_t from, std::uint32_t to) {
     constexpr std::uint32_t kPiece = 0x10000;
     std::vector<std::uint8_t> piece(kPiece);
     for (std::uint32_t at = from; at < to; at += kPiece) {
         const DWORD count = std::min(kPiece, to - at);
-        SetFilePointer(held.file, static_cast<LONG>(at), nullptr, FILE_BEGIN);
+        SetFilePointer(file, static_cast<LONG>(at), nullptr, FILE_BEGIN);
         DWORD got = 0;
-        if (!ReadFile(held.file, piece.data(), count, &got, nullptr)) {
+        if (!ReadFile(file, piece.data(), count, &got, nullptr)) {
             return SystemReason(GetLastError());
         }
         std::fill(piece.begin() + got, piece.begin() + count, std::uint8_t{0});  // past the end
-        const std::string failure = WriteOnDisk(at, piece.data(), count);
+        const std::string failure = WriteOnDisk(file, at, piece.data(), count);
         if (!failure.empty()) return failure;
     }
     return {};
 }
 
 // This program's slot: the first whose byte-range lock no running program holds.
-std::string TakeSlot() {
+std::string TakeSlot(CardStore::Held& held) {
     for (std::uint32_t slot = 0; slot < card_file::kProgramSlots; ++slot) {
         if (LockSlot(held.file, slot)) {
             held.slotHeld = true;
@@ -227,20 +202,20 @@ std::string TakeSlot() {
 // Gives the file all the card's room on disk and a header with the magic alone, so that the card
 // starts at power-on when a program first reaches it. Every byte is written back with what it
 // holds, so that a file refused for want of room keeps its contents, and its old size.
-std::string MakeCardOfFile(std::uint64_t size) {
-    std::string failure = WriteBack(0, card_file::kSize);
+std::string MakeCardOfFile(HANDLE file, std::uint64_t size) {
+    std::string failure = WriteBack(file, 0, card_file::kSize);
     if (failure.empty()) {
         const card_file::Header header = card_file::MadeHeader();
-        failure = WriteOnDisk(0, &header, sizeof header);
+        failure = WriteOnDisk(file, 0, &header, sizeof header);
     }
-    if (!failure.empty()) SetSize(held.file, size);
+    if (!failure.empty()) SetSize(file, size);
     return failure;
 }
 
 // Opens the file for sharing with every other process of the card, and takes it when it is the
 // card's, making it whole first when it is not (empty, cut short, of another layout). Returns the
 // reason it cannot be used, empty when it can.
-std::string OpenCardFile(const std::string& path) {
+std::string OpenCardFile(CardStore::Held& held, const std::string& path) {
     const std::wstring widePath = Utf16(path);
     if (widePath.size() >= MAX_PATH) return "the path is too long";
     // A device would block the first read, or could never be mapped.
@@ -254,7 +229,7 @@ std::string OpenCardFile(const std::string& path) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held.file == INVALID_HANDLE_VALUE) return SystemReason(GetLastError(), Wording::FileOpen);
     if (GetFileType(held.file) != FILE_TYPE_DISK) return "it is not a file on a disk";
-    HoldMakingLock();
+    HoldMakingLock(held);
     const std::uint64_t size = SizeOf(held.file);
     const std::vector<std::uint8_t> head = ReadHead(held.file);
     const card_file::Verdict verdict = card_file::Judge(head.data(), head.size(), size);
@@ -262,11 +237,11 @@ std::string OpenCardFile(const std::string& path) {
         return "it is not a card file (" + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
                " without the card's header)";
     }
-    std::string failure = TakeSlot();
+    std::string failure = TakeSlot(held);
     if (failure.empty() && !card_file::IsMade(head.data(), head.size(), size)) {
-        failure = MakeCardOfFile(size);
+        failure = MakeCardOfFile(held.file, size);
     }
-    ReleaseMakingLock();
+    ReleaseMakingLock(held);
     if (!failure.empty()) return failure;
     held.mapping =
         CreateFileMappingW(held.file, nullptr, PAGE_READWRITE, 0, card_file::kSize, nullptr);
@@ -294,6 +269,7 @@ std::uint8_t* AllocateGuarded(std::uint32_t size) {
 }
 
 bool MakeCardInMemory(CardStore* store) {
+    CardStore::Held& held = store->held;
     held.memory = AllocateGuarded(kExtMemOffset);
     held.extMemory = AllocateGuarded(kExtMemSize);
     if (held.memory == nullptr || held.extMemory == nullptr) return false;
@@ -307,7 +283,7 @@ bool MakeCardInMemory(CardStore* store) {
 
 // Lets the card file go for `problem` and makes the card in memory.
 bool CardInMemory(CardStore* store, const std::string& problem) {
-    CloseEverything();
+    CloseEverything(store->held);
     store->problem = problem;
     return MakeCardInMemory(store);
 }
@@ -317,7 +293,8 @@ bool CardInMemory(CardStore* store, const std::string& problem) {
 bool OpenCardStore(CardStore* store) {
     *store = CardStore{};
     const std::string path = ChosenPath();
-    std::string problem = path.empty() ? "the Windows folder is unknown" : OpenCardFile(path);
+    CardStore::Held& held = store->held;
+    std::string problem = path.empty() ? "the Windows folder is unknown" : OpenCardFile(held, path);
     if (!problem.empty())
         return CardInMemory(
             store, "cannot use card file " + (path.empty() ? "(none)" : path) + ": " + problem);
@@ -333,25 +310,26 @@ bool OpenCardStore(CardStore* store) {
     return true;
 }
 
-bool HoldEndedSlot(const CardStore&, std::uint32_t slot) {
-    return held.file != INVALID_HANDLE_VALUE && LockSlot(held.file, slot);
+bool HoldEndedSlot(const CardStore& store, std::uint32_t slot) {
+    const HANDLE file = store.held.file;
+    return file != INVALID_HANDLE_VALUE && LockSlot(file, slot);
 }
 
-void ReleaseEndedSlot(const CardStore&, std::uint32_t slot) {
-    UnlockSlot(held.file, slot);
+void ReleaseEndedSlot(const CardStore& store, std::uint32_t slot) {
+    UnlockSlot(store.held.file, slot);
 }
 
 bool CardFileCutShort(const CardStore& store, std::uint64_t* size) {
     if (store.path.empty()) return false;
     DWORD high = 0;
-    const DWORD low = GetFileSize(held.file, &high);
+    const DWORD low = GetFileSize(store.held.file, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
     *size = (std::uint64_t{high} << 32) | low;
     return *size < card_file::kSize;
 }
 
 void CloseCardStore(CardStore* store) {
-    CloseEverything();
+    CloseEverything(store->held);
     *store = CardStore{};
 }
 
@@ -370,6 +348,7 @@ void ZeroMemories(const CardStore& store) {
 
 bool MapTracedWindows(CardStore* store, std::uint8_t** intWindow, std::uint8_t** extWindow) {
     if (store->path.empty()) return false;
+    CardStore::Held& held = store->held;
     held.intWindow = MapGuarded(held.mapping, kIntMemOffset, kIntMemSize);
     held.extWindow = MapGuarded(held.mapping, kExtMemOffset, kExtMemSize);
     DWORD was = 0;

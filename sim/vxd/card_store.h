@@ -18,6 +18,8 @@
 // another program later ends the program with one line.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -36,6 +38,30 @@ struct CardStore {
     std::uint32_t slot = 0;  // this program's slot, with the file
     std::string path;        // the card file, Windows path (UTF-8); empty in memory
     std::string problem;     // why the card file is not used, with its name
+
+    // One view of the file followed by an inaccessible page, so that an access running past a
+    // memory faults at once as it does past the card's window.
+    struct GuardedView {
+        std::uint8_t* view = nullptr;
+        void* guard = nullptr;
+    };
+    // What the store holds open to give the above: card_store.cpp's alone.
+    struct Held {
+        HANDLE file = INVALID_HANDLE_VALUE;
+        bool making = false;  // the file's making lock is this process's
+        bool slotHeld = false;
+        std::uint32_t slot = 0;
+        HANDLE mapping = nullptr;
+        GuardedView head;  // header, state and internal memory
+        GuardedView ext;   // external memory
+        // With windows traced: the memories again, as the windows the library gets, inaccessible.
+        GuardedView intWindow;
+        GuardedView extWindow;
+        // The card in memory: the state area with internal memory, and external memory.
+        std::uint8_t* memory = nullptr;
+        std::uint8_t* extMemory = nullptr;
+    };
+    Held held;
 };
 
 // Opens the card file, or else makes the card in memory (a header that is never complete, a
