@@ -11,12 +11,16 @@
 #include "emulated_bus.h"
 #include "emulated_instructions.h"
 #include "memory_regions.h"
+#include "module_state.h"
 #include "windows_version.h"
 
 namespace {
 
 using vexo::sim::vxd::Accessible;
+using vexo::sim::vxd::Accessor;
+using vexo::sim::vxd::AccessorCalls;
 using vexo::sim::vxd::AccessorForm;
+using vexo::sim::vxd::kAccessorStubs;
 using vexo::sim::vxd::kExecutable;
 using vexo::sim::vxd::kLongestAccessor;
 using vexo::sim::vxd::kLongestAccessorInstruction;
@@ -25,6 +29,7 @@ using vexo::sim::vxd::kPageSize;
 using vexo::sim::vxd::kReadable;
 using vexo::sim::vxd::kRet;
 using vexo::sim::vxd::Load;
+using vexo::sim::vxd::Module;
 using vexo::sim::vxd::PortInstruction;
 using vexo::sim::vxd::RegionEnd;
 using vexo::sim::vxd::WindowInstruction;
@@ -34,36 +39,9 @@ constexpr std::uint8_t kBreakpoint = 0xCC;
 constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 
-// A recognised accessor: its entry, the instruction that trapped or faulted in it, what it does,
-// and its bytes, since other code may come to lie at the same place (a module unloaded and another
-// loaded).
-struct Accessor : AccessorForm {
-    std::uintptr_t start;
-    std::uintptr_t code;
-    std::uint8_t bytes[kLongestAccessor];
-};
-
-// A call whose displacement now points at a stub.
-struct RedirectedCall {
-    std::uintptr_t call;
-    std::int32_t original;
-    std::int32_t redirected;
-};
-
 #define VEXO_SIM_STUBS 64  // also the .rept count of the stubs below
-constexpr std::uint32_t kStubs = VEXO_SIM_STUBS;
+static_assert(VEXO_SIM_STUBS == vexo::sim::vxd::kAccessorStubs, "one stub per accessor kept");
 constexpr std::uintptr_t kStubLength = 10;  // push imm32; jmp rel32
-constexpr std::uint32_t kMaxRedirectedCalls = 1024;
-constexpr std::uint32_t kMaxCallsAcrossLines = 256;
-
-Accessor accessors[kStubs];
-std::uint32_t accessorCount = 0;
-RedirectedCall redirectedCalls[kMaxRedirectedCalls];
-std::uint32_t redirectedCount = 0;
-// Calls whose displacement crosses a cache line and was ever rewritten (behind a breakpoint):
-// kept for good, so that a thread that met the breakpoint knows it for one of these.
-std::uintptr_t callsAcrossLines[kMaxCallsAcrossLines];
-std::uint32_t callsAcrossLinesCount = 0;
 
 // Decodes the accessor at `start` whose trapping instruction is at `code`, reading nothing at or
 // past `readableEnd`, and keeps its bytes.
@@ -143,7 +121,7 @@ struct AccessorFrame {
 // The stack may arrive with any alignment, as at the accessor's own entry.
 extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAccessorCall(
     AccessorFrame* frame) {
-    const Accessor& accessor = accessors[frame->accessor];
+    const Accessor& accessor = Module().calls.accessors[frame->accessor];
     std::uint32_t eax = frame->eax, edx = frame->edx;
     if (accessor.eax.load != Load::None) {
         eax = vexo::sim::vxd::AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
@@ -185,19 +163,22 @@ int AccessorIndex(std::uintptr_t start, std::uintptr_t code) {
         !Accessible(start, code - start + 1, kExecutable)) {
         return -1;
     }
+    AccessorCalls& calls = Module().calls;
     const std::uintptr_t readableEnd = RegionEnd(code, kExecutable);
-    for (std::uint32_t i = 0; i < accessorCount; ++i) {
-        const Accessor& known = accessors[i];
+    for (std::uint32_t i = 0; i < calls.accessorCount; ++i) {
+        const Accessor& known = calls.accessors[i];
         if (known.start == start && known.code == code && known.length <= readableEnd - start &&
             std::memcmp(known.bytes, reinterpret_cast<const void*>(start), known.length) == 0) {
             return static_cast<int>(i);
         }
     }
     Accessor accessor;
-    if (accessorCount == kStubs || !RecogniseAccessor(start, code, readableEnd, &accessor))
+    if (calls.accessorCount == kAccessorStubs ||
+        !RecogniseAccessor(start, code, readableEnd, &accessor)) {
         return -1;
-    accessors[accessorCount] = accessor;
-    return static_cast<int>(accessorCount++);
+    }
+    calls.accessors[calls.accessorCount] = accessor;
+    return static_cast<int>(calls.accessorCount++);
 }
 
 std::uint32_t LockedCompareExchange(volatile std::uint32_t* at, std::uint32_t expected,
@@ -227,19 +208,27 @@ bool ExchangeCodeByte(std::uintptr_t at, std::uint8_t expected, std::uint8_t wan
 // after a write to it: the system must then drop the page's translation on every processor that
 // runs the process, an interrupt each of them serves before it runs on, and serving an interrupt
 // serialises a processor as FlushProcessWriteBuffers does.
+void FindCodeWriteFence(AccessorCalls& calls) {
+    calls.fenceFound = true;
+    if (vexo::sim::vxd::RunsOnVistaOrLater()) {
+        calls.flushProcessWriteBuffers =
+            reinterpret_cast<void(__stdcall*)()>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "FlushProcessWriteBuffers")));
+    }
+    if (calls.flushProcessWriteBuffers == nullptr) {
+        calls.fencePage = static_cast<volatile std::uint8_t*>(
+            VirtualAlloc(nullptr, kPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    }
+}
+
 void MakeCodeWritesVisible() {
-    using FlushFunction = VOID(WINAPI*)();
-    static const auto flush =
-        vexo::sim::vxd::RunsOnVistaOrLater()
-            ? reinterpret_cast<FlushFunction>(reinterpret_cast<void*>(
-                  GetProcAddress(GetModuleHandleA("kernel32.dll"), "FlushProcessWriteBuffers")))
-            : nullptr;
-    if (flush != nullptr) {
-        flush();
+    AccessorCalls& calls = Module().calls;
+    if (!calls.fenceFound) FindCodeWriteFence(calls);
+    if (calls.flushProcessWriteBuffers != nullptr) {
+        calls.flushProcessWriteBuffers();
         return;
     }
-    static auto* const page = static_cast<volatile std::uint8_t*>(
-        VirtualAlloc(nullptr, kPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    volatile std::uint8_t* const page = calls.fencePage;
     if (page == nullptr) return;
     DWORD was = 0;
     VirtualProtect(const_cast<std::uint8_t*>(page), kPageSize, PAGE_READWRITE, &was);
@@ -253,8 +242,9 @@ void MakeCodeWritesVisible() {
 // written, and the new displacement before the call comes back.
 bool RewriteBehindBreakpoint(std::uintptr_t call, std::int32_t wanted) {
     if (!vexo::sim::vxd::IsBreakpointOfCallRewrite(call)) {
-        if (callsAcrossLinesCount == kMaxCallsAcrossLines) return false;
-        callsAcrossLines[callsAcrossLinesCount++] = call;
+        AccessorCalls& calls = Module().calls;
+        if (calls.acrossLinesCount == vexo::sim::vxd::kMaxCallsAcrossLines) return false;
+        calls.acrossLines[calls.acrossLinesCount++] = call;
     }
     if (!ExchangeCodeByte(call, kCallRel32, kBreakpoint)) return false;
     MakeCodeWritesVisible();
@@ -315,7 +305,8 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
         next += length;
     }
     if (next % kPageSize != 0 && *reinterpret_cast<const std::uint8_t*>(next) != kRet) return;
-    if (redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
+    AccessorCalls& calls = Module().calls;
+    if (calls.redirectedCount == kMaxRedirectedCalls || !Accessible(esp, 4, kReadable)) return;
     const std::uintptr_t returnAddress = *reinterpret_cast<const std::uint32_t*>(esp);
     const std::uintptr_t call = returnAddress - kCallLength;
     if (returnAddress < kCallLength || !Accessible(call, kCallLength, kExecutable)) return;
@@ -329,23 +320,25 @@ void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     const auto toStub =
         static_cast<std::int32_t>(StubAddress(static_cast<std::uint32_t>(index)) - returnAddress);
     if (RewriteDisplacement(call, displacement, toStub)) {
-        redirectedCalls[redirectedCount++] = {call, displacement, toStub};
+        calls.redirected[calls.redirectedCount++] = {call, displacement, toStub};
     }
 }
 
 void RestoreAccessorCalls() {
-    for (std::uint32_t i = 0; i < redirectedCount; ++i) {
-        const RedirectedCall& c = redirectedCalls[i];
+    AccessorCalls& calls = Module().calls;
+    for (std::uint32_t i = 0; i < calls.redirectedCount; ++i) {
+        const RedirectedCall& c = calls.redirected[i];
         if (Accessible(c.call, kCallLength, kExecutable)) {
             RewriteDisplacement(c.call, c.redirected, c.original);
         }
     }
-    redirectedCount = 0;
+    calls.redirectedCount = 0;
 }
 
 bool IsBreakpointOfCallRewrite(std::uintptr_t at) {
-    return std::find(callsAcrossLines, callsAcrossLines + callsAcrossLinesCount, at) !=
-           callsAcrossLines + callsAcrossLinesCount;
+    const AccessorCalls& calls = Module().calls;
+    const std::uintptr_t* const end = calls.acrossLines + calls.acrossLinesCount;
+    return std::find(calls.acrossLines, end, at) != end;
 }
 
 }  // namespace vexo::sim::vxd

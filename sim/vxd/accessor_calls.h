@@ -19,7 +19,45 @@
 
 #include <cstdint>
 
+#include "emulated_instructions.h"
+
 namespace vexo::sim::vxd {
+
+// A recognised accessor: its entry, the instruction that trapped or faulted in it, what it does,
+// and its bytes, since other code may come to lie at the same place (a module unloaded and another
+// loaded).
+struct Accessor : AccessorForm {
+    std::uintptr_t start;
+    std::uintptr_t code;
+    std::uint8_t bytes[kLongestAccessor];
+};
+
+// A call whose displacement now points at a stub.
+struct RedirectedCall {
+    std::uintptr_t call;
+    std::int32_t original;
+    std::int32_t redirected;
+};
+
+constexpr std::uint32_t kAccessorStubs = 64;
+constexpr std::uint32_t kMaxRedirectedCalls = 1024;
+constexpr std::uint32_t kMaxCallsAcrossLines = 256;
+
+// The redirection's part of the module's state (module_state.h).
+struct AccessorCalls {
+    Accessor accessors[kAccessorStubs];  // accessor i is stub i's
+    std::uint32_t accessorCount = 0;
+    RedirectedCall redirected[kMaxRedirectedCalls];
+    std::uint32_t redirectedCount = 0;
+    // Calls whose displacement crosses a cache line and was ever rewritten (behind a breakpoint):
+    // kept for good, so that a thread that met the breakpoint knows it for one of these.
+    std::uintptr_t acrossLines[kMaxCallsAcrossLines];
+    std::uint32_t acrossLinesCount = 0;
+    // How code writes are made visible to every processor, found at the first rewrite.
+    bool fenceFound = false;
+    void(__stdcall* flushProcessWriteBuffers)() = nullptr;
+    volatile std::uint8_t* fencePage = nullptr;
+};
 
 // After the port instruction at `trapped` trapped with ESP at `esp` and was performed: redirects
 // the call that reached it when it is a direct call of an accessor, as above.

@@ -9,6 +9,7 @@
 
 #include "card_injection.h"
 #include "host_program.h"
+#include "module_state.h"
 #include "windows_version.h"
 
 extern "C" BOOL WINAPI SimDeviceIoControl(DWORD code, void* in, DWORD inSize, void* out,
@@ -19,43 +20,12 @@ namespace {
 
 constexpr char kDevicePath[] = "\\\\.\\VexoLite.vxd";
 
-using CreateFileAFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                                            DWORD, HANDLE);
-using DeviceIoControlFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
-                                              LPOVERLAPPED);
-using CloseHandleFunction = BOOL(WINAPI*)(HANDLE);
-using CreateProcessAFunction = BOOL(WINAPI*)(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
-                                             LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
-                                             LPSTARTUPINFOA, LPPROCESS_INFORMATION);
-using CreateProcessWFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES,
-                                             LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
-                                             LPSTARTUPINFOW, LPPROCESS_INFORMATION);
-using LoadLibraryAFunction = HMODULE(WINAPI*)(LPCSTR);
-using LoadLibraryWFunction = HMODULE(WINAPI*)(LPCWSTR);
-using LoadLibraryExAFunction = HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD);
-using LoadLibraryExWFunction = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
-
 // The system's own functions, as the loader put them into every import slot.
-struct SystemFunctions {
-    CreateFileAFunction createFileA;
-    DeviceIoControlFunction deviceIoControl;
-    CloseHandleFunction closeHandle;
-    CreateProcessAFunction createProcessA;
-    CreateProcessWFunction createProcessW;
-    LoadLibraryAFunction loadLibraryA;
-    LoadLibraryWFunction loadLibraryW;
-    LoadLibraryExAFunction loadLibraryExA;
-    LoadLibraryExWFunction loadLibraryExW;
-};
-SystemFunctions windowsCalls = {};
+const SystemFunctions& Windows() {
+    return Module().devicePath.windows;
+}
 
 // ---- the device path's handles -----------------------------------------------------------------
-
-// Each open of the device path gets a handle of the module's own: an unnamed event, so that its
-// value is one no other open handle of the process has while it stays open.
-constexpr std::size_t kMaxDeviceHandles = 64;
-HANDLE deviceHandles[kMaxDeviceHandles] = {};
-CRITICAL_SECTION handlesLock;
 
 bool IsDevicePath(const char* name) {
     return name != nullptr && lstrcmpiA(name, kDevicePath) == 0;
@@ -63,7 +33,7 @@ bool IsDevicePath(const char* name) {
 
 // The slot that holds `handle` (a null handle finds a free slot); null when none does.
 HANDLE* DeviceHandleSlot(HANDLE handle) {
-    for (HANDLE& held : deviceHandles) {
+    for (HANDLE& held : Module().devicePath.handles) {
         if (held == handle) return &held;
     }
     return nullptr;
@@ -71,21 +41,21 @@ HANDLE* DeviceHandleSlot(HANDLE handle) {
 
 bool IsDeviceHandle(HANDLE handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-    EnterCriticalSection(&handlesLock);
+    EnterCriticalSection(&Module().devicePath.handlesLock);
     const bool found = DeviceHandleSlot(handle) != nullptr;
-    LeaveCriticalSection(&handlesLock);
+    LeaveCriticalSection(&Module().devicePath.handlesLock);
     return found;
 }
 
 HANDLE OpenDevicePath() {
     HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (handle == nullptr) return INVALID_HANDLE_VALUE;
-    EnterCriticalSection(&handlesLock);
+    EnterCriticalSection(&Module().devicePath.handlesLock);
     HANDLE* free = DeviceHandleSlot(nullptr);
     if (free != nullptr) *free = handle;
-    LeaveCriticalSection(&handlesLock);
+    LeaveCriticalSection(&Module().devicePath.handlesLock);
     if (free == nullptr) {
-        windowsCalls.closeHandle(handle);
+        Windows().closeHandle(handle);
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
@@ -95,11 +65,11 @@ HANDLE OpenDevicePath() {
 // Forgets `handle` when it is one of the device path's; whether it was.
 bool CloseDeviceHandle(HANDLE handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-    EnterCriticalSection(&handlesLock);
+    EnterCriticalSection(&Module().devicePath.handlesLock);
     HANDLE* slot = DeviceHandleSlot(handle);
     if (slot != nullptr) *slot = nullptr;
-    LeaveCriticalSection(&handlesLock);
-    if (slot != nullptr) windowsCalls.closeHandle(handle);
+    LeaveCriticalSection(&Module().devicePath.handlesLock);
+    if (slot != nullptr) Windows().closeHandle(handle);
     return slot != nullptr;
 }
 
@@ -107,8 +77,7 @@ HANDLE WINAPI CreateFileAOfProgram(LPCSTR name, DWORD access, DWORD share,
                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                    HANDLE templateFile) {
     if (IsDevicePath(name)) return OpenDevicePath();
-    return windowsCalls.createFileA(name, access, share, security, disposition, flags,
-                                    templateFile);
+    return Windows().createFileA(name, access, share, security, disposition, flags, templateFile);
 }
 
 BOOL WINAPI DeviceIoControlOfProgram(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
@@ -116,13 +85,12 @@ BOOL WINAPI DeviceIoControlOfProgram(HANDLE device, DWORD code, LPVOID in, DWORD
     if (IsDeviceHandle(device)) {
         return SimDeviceIoControl(code, in, inSize, out, outSize, returned, overlapped);
     }
-    return windowsCalls.deviceIoControl(device, code, in, inSize, out, outSize, returned,
-                                        overlapped);
+    return Windows().deviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
 }
 
 BOOL WINAPI CloseHandleOfProgram(HANDLE handle) {
     if (CloseDeviceHandle(handle)) return TRUE;
-    return windowsCalls.closeHandle(handle);
+    return Windows().closeHandle(handle);
 }
 
 // ---- programs started by the program -----------------------------------------------------------
@@ -142,18 +110,30 @@ void HandOnTheCard(const PROCESS_INFORMATION* started, DWORD flags) {
     SetLastError(lastError);
 }
 
+// CreateProcessA or W, with the card handed on to the program started.
+template <typename Char, typename Startup>
+BOOL CreateWithTheCard(BOOL(WINAPI* createProcess)(const Char*, Char*, LPSECURITY_ATTRIBUTES,
+                                                   LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                                                   const Char*, Startup*, LPPROCESS_INFORMATION),
+                       const Char* application, Char* commandLine,
+                       LPSECURITY_ATTRIBUTES processSecurity, LPSECURITY_ATTRIBUTES threadSecurity,
+                       BOOL inherit, DWORD flags, LPVOID environment, const Char* folder,
+                       Startup* startup, LPPROCESS_INFORMATION started) {
+    if (!createProcess(application, commandLine, processSecurity, threadSecurity, inherit,
+                       flags | CREATE_SUSPENDED, environment, folder, startup, started)) {
+        return FALSE;
+    }
+    HandOnTheCard(started, flags);
+    return TRUE;
+}
+
 BOOL WINAPI CreateProcessAOfProgram(LPCSTR application, LPSTR commandLine,
                                     LPSECURITY_ATTRIBUTES processSecurity,
                                     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                     LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
                                     LPPROCESS_INFORMATION started) {
-    if (!windowsCalls.createProcessA(application, commandLine, processSecurity, threadSecurity,
-                                     inherit, flags | CREATE_SUSPENDED, environment, folder,
-                                     startup, started)) {
-        return FALSE;
-    }
-    HandOnTheCard(started, flags);
-    return TRUE;
+    return CreateWithTheCard(Windows().createProcessA, application, commandLine, processSecurity,
+                             threadSecurity, inherit, flags, environment, folder, startup, started);
 }
 
 BOOL WINAPI CreateProcessWOfProgram(LPCWSTR application, LPWSTR commandLine,
@@ -161,13 +141,8 @@ BOOL WINAPI CreateProcessWOfProgram(LPCWSTR application, LPWSTR commandLine,
                                     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                     LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
                                     LPPROCESS_INFORMATION started) {
-    if (!windowsCalls.createProcessW(application, commandLine, processSecurity, threadSecurity,
-                                     inherit, flags | CREATE_SUSPENDED, environment, folder,
-                                     startup, started)) {
-        return FALSE;
-    }
-    HandOnTheCard(started, flags);
-    return TRUE;
+    return CreateWithTheCard(Windows().createProcessW, application, commandLine, processSecurity,
+                             threadSecurity, inherit, flags, environment, folder, startup, started);
 }
 
 // ---- import slots ------------------------------------------------------------------------------
@@ -246,11 +221,11 @@ bool IsLoaderModule(HMODULE module) {
 
 void PointDeviceSlots(HMODULE module) {
     const Redirect redirects[] = {
-        RedirectOf(windowsCalls.createFileA, &CreateFileAOfProgram),
-        RedirectOf(windowsCalls.deviceIoControl, &DeviceIoControlOfProgram),
-        RedirectOf(windowsCalls.closeHandle, &CloseHandleOfProgram),
-        RedirectOf(windowsCalls.createProcessA, &CreateProcessAOfProgram),
-        RedirectOf(windowsCalls.createProcessW, &CreateProcessWOfProgram),
+        RedirectOf(Windows().createFileA, &CreateFileAOfProgram),
+        RedirectOf(Windows().deviceIoControl, &DeviceIoControlOfProgram),
+        RedirectOf(Windows().closeHandle, &CloseHandleOfProgram),
+        RedirectOf(Windows().createProcessA, &CreateProcessAOfProgram),
+        RedirectOf(Windows().createProcessW, &CreateProcessWOfProgram),
     };
     PointSlots(module, redirects);
 }
@@ -262,15 +237,13 @@ HMODULE WINAPI LoadLibraryExWOfProgram(LPCWSTR name, HANDLE file, DWORD flags);
 
 void PointLoaderSlots(HMODULE module) {
     const Redirect redirects[] = {
-        RedirectOf(windowsCalls.loadLibraryA, &LoadLibraryAOfProgram),
-        RedirectOf(windowsCalls.loadLibraryW, &LoadLibraryWOfProgram),
-        RedirectOf(windowsCalls.loadLibraryExA, &LoadLibraryExAOfProgram),
-        RedirectOf(windowsCalls.loadLibraryExW, &LoadLibraryExWOfProgram),
+        RedirectOf(Windows().loadLibraryA, &LoadLibraryAOfProgram),
+        RedirectOf(Windows().loadLibraryW, &LoadLibraryWOfProgram),
+        RedirectOf(Windows().loadLibraryExA, &LoadLibraryExAOfProgram),
+        RedirectOf(Windows().loadLibraryExW, &LoadLibraryExWOfProgram),
     };
     PointSlots(module, redirects);
 }
-
-bool watchLoaderCalls = false;  // Windows XP and the 9x family: no DLL load notification
 
 // Every module loaded now: the program's own get the device path; with loader calls watched,
 // every module but the loader's gets its LoadLibrary slots pointed too.
@@ -283,7 +256,8 @@ void ServeLoadedModules() {
     for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
         if (entry.hModule == self) continue;
         if (!IsSystemModule(entry.szExePath)) PointDeviceSlots(entry.hModule);
-        if (watchLoaderCalls && !IsLoaderModule(entry.hModule)) PointLoaderSlots(entry.hModule);
+        if (Module().devicePath.watchLoaderCalls && !IsLoaderModule(entry.hModule))
+            PointLoaderSlots(entry.hModule);
     }
     CloseHandle(snapshot);
 }
@@ -299,16 +273,16 @@ HMODULE AfterLoad(HMODULE loaded) {
 }
 
 HMODULE WINAPI LoadLibraryAOfProgram(LPCSTR name) {
-    return AfterLoad(windowsCalls.loadLibraryA(name));
+    return AfterLoad(Windows().loadLibraryA(name));
 }
 HMODULE WINAPI LoadLibraryWOfProgram(LPCWSTR name) {
-    return AfterLoad(windowsCalls.loadLibraryW(name));
+    return AfterLoad(Windows().loadLibraryW(name));
 }
 HMODULE WINAPI LoadLibraryExAOfProgram(LPCSTR name, HANDLE file, DWORD flags) {
-    return AfterLoad(windowsCalls.loadLibraryExA(name, file, flags));
+    return AfterLoad(Windows().loadLibraryExA(name, file, flags));
 }
 HMODULE WINAPI LoadLibraryExWOfProgram(LPCWSTR name, HANDLE file, DWORD flags) {
-    return AfterLoad(windowsCalls.loadLibraryExW(name, file, flags));
+    return AfterLoad(Windows().loadLibraryExW(name, file, flags));
 }
 
 // ---- DLL load notification (Windows Vista on) --------------------------------------------------
@@ -358,28 +332,27 @@ bool Find(HMODULE kernel32, const char* name, Function* function) {
     return *function != nullptr;
 }
 
-bool FindSystemFunctions() {
+bool FindSystemFunctions(SystemFunctions* windows) {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    return kernel32 != nullptr && Find(kernel32, "CreateFileA", &windowsCalls.createFileA) &&
-           Find(kernel32, "DeviceIoControl", &windowsCalls.deviceIoControl) &&
-           Find(kernel32, "CloseHandle", &windowsCalls.closeHandle) &&
-           Find(kernel32, "CreateProcessA", &windowsCalls.createProcessA) &&
-           Find(kernel32, "CreateProcessW", &windowsCalls.createProcessW) &&
-           Find(kernel32, "LoadLibraryA", &windowsCalls.loadLibraryA) &&
-           Find(kernel32, "LoadLibraryW", &windowsCalls.loadLibraryW) &&
-           Find(kernel32, "LoadLibraryExA", &windowsCalls.loadLibraryExA) &&
-           Find(kernel32, "LoadLibraryExW", &windowsCalls.loadLibraryExW);
+    return kernel32 != nullptr && Find(kernel32, "CreateFileA", &windows->createFileA) &&
+           Find(kernel32, "DeviceIoControl", &windows->deviceIoControl) &&
+           Find(kernel32, "CloseHandle", &windows->closeHandle) &&
+           Find(kernel32, "CreateProcessA", &windows->createProcessA) &&
+           Find(kernel32, "CreateProcessW", &windows->createProcessW) &&
+           Find(kernel32, "LoadLibraryA", &windows->loadLibraryA) &&
+           Find(kernel32, "LoadLibraryW", &windows->loadLibraryW) &&
+           Find(kernel32, "LoadLibraryExA", &windows->loadLibraryExA) &&
+           Find(kernel32, "LoadLibraryExW", &windows->loadLibraryExW);
 }
-
-volatile LONG served = 0;
 
 }  // namespace
 
 bool ServeDevicePath() {
-    if (InterlockedExchange(&served, 1) != 0) return true;
-    if (!FindSystemFunctions()) return false;
-    InitializeCriticalSection(&handlesLock);
-    watchLoaderCalls = !NotifyOfDllLoads();
+    DevicePath& path = Module().devicePath;
+    if (InterlockedExchange(&path.served, 1) != 0) return true;
+    if (!FindSystemFunctions(&path.windows)) return false;
+    InitializeCriticalSection(&path.handlesLock);
+    path.watchLoaderCalls = !NotifyOfDllLoads();
     ServeLoadedModules();
     return true;
 }

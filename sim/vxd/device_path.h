@@ -18,7 +18,35 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace vexo::sim::vxd {
+
+// The system's own functions, as the loader put them into every import slot.
+struct SystemFunctions {
+    decltype(&::CreateFileA) createFileA;
+    decltype(&::DeviceIoControl) deviceIoControl;
+    decltype(&::CloseHandle) closeHandle;
+    decltype(&::CreateProcessA) createProcessA;
+    decltype(&::CreateProcessW) createProcessW;
+    decltype(&::LoadLibraryA) loadLibraryA;
+    decltype(&::LoadLibraryW) loadLibraryW;
+    decltype(&::LoadLibraryExA) loadLibraryExA;
+    decltype(&::LoadLibraryExW) loadLibraryExW;
+};
+
+// Each open of the device path gets a handle of the module's own: an unnamed event, so that its
+// value is one no other open handle of the process has while it stays open.
+constexpr std::size_t kMaxDeviceHandles = 64;
+
+// The device path's part of the module's state (module_state.h).
+struct DevicePath {
+    SystemFunctions windows = {};
+    HANDLE handles[kMaxDeviceHandles] = {};
+    CRITICAL_SECTION handlesLock;
+    bool watchLoaderCalls = false;  // Windows XP and the 9x family: no DLL load notification
+    volatile LONG served = 0;
+};
 
 // Points the slots of every module loaded now and sets up the same for later ones. Once per
 // process; false when the device path cannot be served.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host_program.h"
+#include "module_state.h"
 
 namespace vexo::sim::vxd {
 namespace {
@@ -25,16 +26,6 @@ constexpr std::uint32_t kAttemptsPerOwnerCheck = 64;
 constexpr DWORD kWaitBeforeTelling = 5000;
 constexpr DWORD kControlCExit = 0xC000013Au;  // STATUS_CONTROL_C_EXIT, as the system ends it
 
-CardStore store;
-Board* board = nullptr;
-TraceFile traceFile;
-TracedWindow tracedWindows[2] = {};
-bool windowsTraced = false;
-
-volatile LONG* cardLock = nullptr;  // the card's lock word
-LONG self = 0;                      // this process's slot, plus one
-bool cardLookedAt = false;
-
 std::uint32_t AddressOf(const std::uint8_t* memory) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory));
 }
@@ -42,22 +33,24 @@ std::uint32_t AddressOf(const std::uint8_t* memory) {
 // Takes the lock from `owner` when its program has ended. Its slot is held meanwhile, so that no
 // program starting now can take the slot, and with it the lock.
 bool TakeOverFromEndedProgram(LONG owner) {
+    BusState& bus = Module().bus;
     const auto slot = static_cast<std::uint32_t>(owner - 1);
     if (slot >= card_file::kProgramSlots) {
         // No program's slot: a damaged lock word, held by nobody.
-        return InterlockedCompareExchange(cardLock, self, owner) == owner;
+        return InterlockedCompareExchange(bus.cardLock, bus.self, owner) == owner;
     }
-    if (!HoldEndedSlot(store, slot)) return false;
-    const bool taken = InterlockedCompareExchange(cardLock, self, owner) == owner;
-    ReleaseEndedSlot(store, slot);
+    if (!HoldEndedSlot(bus.store, slot)) return false;
+    const bool taken = InterlockedCompareExchange(bus.cardLock, bus.self, owner) == owner;
+    ReleaseEndedSlot(bus.store, slot);
     return taken;
 }
 
 // The program that holds the card, as it entered itself in its slot.
 std::string Holder(LONG owner) {
+    BusState& bus = Module().bus;
     const auto slot = static_cast<std::uint32_t>(owner - 1);
     if (slot >= card_file::kProgramSlots) return "a program that left no name";
-    const card_file::ProgramEntry entry = store.programs[slot];
+    const card_file::ProgramEntry entry = bus.store.programs[slot];
     const std::string name(entry.name, strnlen(entry.name, sizeof entry.name));
     return (name.empty() ? "a program" : name) + " (process " + std::to_string(entry.processId) +
            ")";
@@ -69,8 +62,9 @@ std::string Holder(LONG owner) {
 // process ends at once, since an orderly exit would wait for locks the waiting thread may hold
 // (Wine's exit does, measured).
 BOOL WINAPI EndTheWait(DWORD event) {
+    BusState& bus = Module().bus;
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    traceFile.Close();
+    bus.trace.Close();
     TerminateProcess(GetCurrentProcess(), kControlCExit);
     return TRUE;
 }
@@ -79,11 +73,12 @@ BOOL WINAPI EndTheWait(DWORD event) {
 // taking it over from a program that ended while it held it, and saying once, after a while,
 // which program it waits for. Out of line, so that taking a free lock costs no stack frame.
 [[gnu::noinline, gnu::cold]] void WaitForCardLock() {
+    BusState& bus = Module().bus;
     const DWORD begun = GetTickCount();
     bool told = false;
     bool endsOnControlC = false;
     for (std::uint32_t attempt = 0;; ++attempt) {
-        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
+        const LONG owner = InterlockedCompareExchange(bus.cardLock, bus.self, 0);
         if (owner == 0) break;
         if (attempt < kSpins) {
             YieldProcessor();
@@ -106,21 +101,23 @@ BOOL WINAPI EndTheWait(DWORD event) {
 }
 
 void TraceWindows() {
+    BusState& bus = Module().bus;
     std::uint8_t* intWindow = nullptr;
     std::uint8_t* extWindow = nullptr;
-    if (!MapTracedWindows(&store, &intWindow, &extWindow)) return;
-    tracedWindows[0] = {reinterpret_cast<std::uintptr_t>(intWindow), board->intMem, kIntMemSize,
-                        false};
-    tracedWindows[1] = {reinterpret_cast<std::uintptr_t>(extWindow), board->extMem, kExtMemSize,
-                        true};
-    board->intWindowAddress = AddressOf(intWindow);
-    board->extWindowAddress = AddressOf(extWindow);
-    windowsTraced = true;
+    if (!MapTracedWindows(&bus.store, &intWindow, &extWindow)) return;
+    bus.tracedWindows[0] = {reinterpret_cast<std::uintptr_t>(intWindow), bus.board->intMem,
+                            kIntMemSize, false};
+    bus.tracedWindows[1] = {reinterpret_cast<std::uintptr_t>(extWindow), bus.board->extMem,
+                            kExtMemSize, true};
+    bus.board->intWindowAddress = AddressOf(intWindow);
+    bus.board->extWindowAddress = AddressOf(extWindow);
+    bus.windowsTraced = true;
 }
 
 // This program in its slot, for programs that wait for it.
 void EnterThisProgram() {
-    if (store.programs == nullptr) return;
+    BusState& bus = Module().bus;
+    if (bus.store.programs == nullptr) return;
     card_file::ProgramEntry entry = {};
     entry.processId = GetCurrentProcessId();
     std::string name = ProgramName();
@@ -131,7 +128,7 @@ void EnterThisProgram() {
         if (!name.empty() && (name.back() & 0x80) != 0) name.pop_back();
     }
     std::memcpy(entry.name, name.data(), name.size());
-    store.programs[store.slot] = entry;
+    bus.store.programs[bus.store.slot] = entry;
 }
 
 // The card as the file holds it when it is one of this layout, else (a file just made, a state
@@ -139,147 +136,149 @@ void EnterThisProgram() {
 // process's first access: not at load, where a wait for the bus would hold the loader's lock, and
 // with it every thread the program starts, such as the one Ctrl+C runs on.
 [[gnu::noinline, gnu::cold]] void LookAtTheCard() {
-    cardLookedAt = true;
-    const auto* head = reinterpret_cast<const std::uint8_t*>(store.header);
-    const std::uint64_t size = store.path.empty() ? 0 : card_file::kSize;
+    BusState& bus = Module().bus;
+    bus.cardLookedAt = true;
+    const auto* head = reinterpret_cast<const std::uint8_t*>(bus.store.header);
+    const std::uint64_t size = bus.store.path.empty() ? 0 : card_file::kSize;
     if (card_file::Judge(head, sizeof(card_file::Layout), size) == card_file::Verdict::Card) return;
-    board->PowerOn();
-    ZeroMemories(store);
-    card_file::CompleteHeader(*store.header);
+    bus.board->PowerOn();
+    ZeroMemories(bus.store);
+    card_file::CompleteHeader(*bus.store.header);
 }
 
 void MakeBoard() {
-    board = new Board(*store.state, store.intMem, store.extMem);
-    board->intWindowAddress = AddressOf(store.intMem);
-    board->extWindowAddress = AddressOf(store.extMem);
-    board->traceLimit = kTraceLimit;
+    BusState& bus = Module().bus;
+    bus.board = new Board(*bus.store.state, bus.store.intMem, bus.store.extMem);
+    bus.board->intWindowAddress = AddressOf(bus.store.intMem);
+    bus.board->extWindowAddress = AddressOf(bus.store.extMem);
+    bus.board->traceLimit = kTraceLimit;
 }
 
 void UseCardFile() {
-    self = static_cast<LONG>(store.slot + 1);
-    cardLock = reinterpret_cast<volatile LONG*>(&store.header->lockOwner);
+    BusState& bus = Module().bus;
+    bus.self = static_cast<LONG>(bus.store.slot + 1);
+    bus.cardLock = reinterpret_cast<volatile LONG*>(&bus.store.header->lockOwner);
     // A program that had this slot ended, maybe holding the bus: the slot is free, so no
     // running program holds the lock under this name.
-    InterlockedCompareExchange(cardLock, 0, self);
+    InterlockedCompareExchange(bus.cardLock, 0, bus.self);
 }
 
 }  // namespace
 
 void TakeCardLock() {
-    if (cardLock != nullptr) {
-        const LONG owner = InterlockedCompareExchange(cardLock, self, 0);
+    BusState& bus = Module().bus;
+    if (bus.cardLock != nullptr) {
+        const LONG owner = InterlockedCompareExchange(bus.cardLock, bus.self, 0);
         // This process's own slot while it holds no guard: a thread of it ended holding the lock,
         // which is this thread's now.
-        if (owner != 0 && owner != self) WaitForCardLock();
+        if (owner != 0 && owner != bus.self) WaitForCardLock();
     }
-    if (!cardLookedAt) LookAtTheCard();
+    if (!bus.cardLookedAt) LookAtTheCard();
 }
 
 // A plain store after a release fence: on x86 every earlier write of the card is seen before it,
 // and it costs no locked instruction.
 void GiveBackCardLock() {
-    if (cardLock == nullptr) return;
+    BusState& bus = Module().bus;
+    if (bus.cardLock == nullptr) return;
     std::atomic_thread_fence(std::memory_order_release);
-    *cardLock = 0;
+    *bus.cardLock = 0;
 }
 
 bool OpenBus() {
-    InitializeCriticalSection(&busThreads.lock);
-    if (!OpenCardStore(&store)) return false;
-    if (!store.path.empty()) UseCardFile();
+    BusState& bus = Module().bus;
+    InitializeCriticalSection(&bus.threads.lock);
+    if (!OpenCardStore(&bus.store)) return false;
+    if (!bus.store.path.empty()) UseCardFile();
     MakeBoard();
     EnterThisProgram();
-    if (!store.problem.empty()) {
-        TellTheProgram(store.problem + "; this program's card is not kept");
+    if (!bus.store.problem.empty()) {
+        TellTheProgram(bus.store.problem + "; this program's card is not kept");
     }
-    if (traceFile.OpenFromEnvironment()) {
+    if (bus.trace.OpenFromEnvironment()) {
         TraceWindows();
-        traceFile.Start(windowsTraced);
+        bus.trace.Start(bus.windowsTraced);
     }
     return true;
 }
 
 void CloseBus(bool processExit) {
-    traceFile.Close();
-    cardLookedAt = false;
-    windowsTraced = false;
+    BusState& bus = Module().bus;
+    bus.trace.Close();
+    bus.cardLookedAt = false;
+    bus.windowsTraced = false;
     // At process exit a thread may have died holding it; a process that merely maps the file
     // must not free another's. A file cut short may no longer hold the lock word's page.
     std::uint64_t size = 0;
-    if (cardLock != nullptr && !CardFileCutShort(store, &size)) {
-        InterlockedCompareExchange(cardLock, 0, self);
+    if (bus.cardLock != nullptr && !CardFileCutShort(bus.store, &size)) {
+        InterlockedCompareExchange(bus.cardLock, 0, bus.self);
     }
-    cardLock = nullptr;
-    delete board;
-    board = nullptr;
-    CloseCardStore(&store);
-    if (!processExit) DeleteCriticalSection(&busThreads.lock);
+    bus.cardLock = nullptr;
+    delete bus.board;
+    bus.board = nullptr;
+    CloseCardStore(&bus.store);
+    if (!processExit) DeleteCriticalSection(&bus.threads.lock);
 }
 
 void EndIfCardFileCutShort() {
+    BusState& bus = Module().bus;
     std::uint64_t size = 0;
-    if (!CardFileCutShort(store, &size)) return;
-    cardLock = nullptr;
-    TellTheProgram("the card file " + store.path + " was cut short to " + std::to_string(size) +
+    if (!CardFileCutShort(bus.store, &size)) return;
+    bus.cardLock = nullptr;
+    TellTheProgram("the card file " + bus.store.path + " was cut short to " + std::to_string(size) +
                    (size == 1 ? " byte" : " bytes") +
                    " by another program: the card is gone, and this program ends");
     ExitProcess(1);
 }
 
-Board* BusBoard() {
-    return board;
-}
-
-const CardStore& BusStore() {
-    return store;
-}
-
-TraceFile& BusTrace() {
-    return traceFile;
-}
-
 void PowerCycle() {
-    if (board == nullptr) return;
-    board->PowerOn();
-    ZeroMemories(store);
-    board->tracing = true;
-    board->ClearTrace();
+    BusState& bus = Module().bus;
+    if (bus.board == nullptr) return;
+    bus.board->PowerOn();
+    ZeroMemories(bus.store);
+    bus.board->tracing = true;
+    bus.board->ClearTrace();
 }
 
 std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::uint32_t eax,
                                      std::uintptr_t code) {
-    if (board == nullptr) {
+    BusState& bus = Module().bus;
+    if (bus.board == nullptr) {
         return instruction.isInput ? MergeIntoEax(eax, ~0u, instruction.width) : eax;
     }
     Board::PortOwner owner = Board::PortOwner::Nobody;
     if (instruction.isInput) {
-        const std::uint32_t value = board->PortRead(instruction.port, instruction.width, &owner);
-        traceFile.Port(owner, true, instruction.port, instruction.width, value, code,
+        const std::uint32_t value =
+            bus.board->PortRead(instruction.port, instruction.width, &owner);
+        bus.trace.Port(owner, true, instruction.port, instruction.width, value, code,
                        instruction.length);
         return MergeIntoEax(eax, value, instruction.width);
     }
-    board->PortWrite(instruction.port, instruction.width, eax, &owner);
-    traceFile.Port(owner, false, instruction.port, instruction.width, eax, code,
+    bus.board->PortWrite(instruction.port, instruction.width, eax, &owner);
+    bus.trace.Port(owner, false, instruction.port, instruction.width, eax, code,
                    instruction.length);
     return eax;
 }
 
 bool WindowsTraced() {
-    return windowsTraced;
+    BusState& bus = Module().bus;
+    return bus.windowsTraced;
 }
 
 const TracedWindow* TracedWindowOf(std::uint32_t address, std::uint32_t bytes) {
-    if (!windowsTraced) return nullptr;
-    for (const TracedWindow& w : tracedWindows) {
+    BusState& bus = Module().bus;
+    if (!bus.windowsTraced) return nullptr;
+    for (const TracedWindow& w : bus.tracedWindows) {
         if (address >= w.base && std::uint64_t{address} + bytes <= w.base + w.size) return &w;
     }
     return nullptr;
 }
 
 bool PerformWindowAccess(bool isLoad, int width, std::uint32_t address, std::uint32_t* value) {
+    BusState& bus = Module().bus;
     const std::uint32_t bytes = static_cast<std::uint32_t>(width) / 8;
     const TracedWindow* window = TracedWindowOf(address, bytes);
-    if (window == nullptr || board == nullptr) return false;
+    if (window == nullptr || bus.board == nullptr) return false;
     const std::uint32_t offset = address - static_cast<std::uint32_t>(window->base);
     std::uint8_t* at = window->memory + offset;
     if (isLoad) {
@@ -288,7 +287,7 @@ bool PerformWindowAccess(bool isLoad, int width, std::uint32_t address, std::uin
     } else {
         std::memcpy(at, value, bytes);
     }
-    traceFile.Window(isLoad, window->external, offset, width, *value);
+    bus.trace.Window(isLoad, window->external, offset, width, *value);
     return true;
 }
 

@@ -25,6 +25,34 @@
 
 namespace vexo::sim::vxd {
 
+// This process's threads kept apart on the bus, inline in the guards of module_state.h: a guard is
+// taken for every emulated access, and for every event a test reads back from the trace. Set up
+// by OpenBus.
+struct BusThreads {
+    CRITICAL_SECTION lock;
+    int guards = 0;  // guards open in the thread that holds the lock
+};
+
+// A traced window: what the library loads and stores through, and the memory behind it.
+struct TracedWindow {
+    std::uintptr_t base;
+    std::uint8_t* memory;
+    std::uint32_t size;
+    bool external;
+};
+// The bus's part of the module's state (module_state.h).
+struct BusState {
+    BusThreads threads;
+    CardStore store;
+    Board* board = nullptr;  // the card; null before OpenBus and after CloseBus
+    TraceFile trace;
+    TracedWindow tracedWindows[2] = {};
+    bool windowsTraced = false;
+    volatile LONG* cardLock = nullptr;  // the card's lock word
+    LONG self = 0;                      // this process's slot, plus one
+    bool cardLookedAt = false;
+};
+
 // At process attach, before any handler or export can run: opens the card store, says once on
 // standard error when the card lives in memory, places the windows (inaccessible views when
 // VEXO_SIM_TRACE names a file, so that each access can be traced) and opens the trace file. The
@@ -39,52 +67,10 @@ void CloseBus(bool processExit);
 // the memory this program reaches, says so in one line and ends the program with exit code 1.
 void EndIfCardFileCutShort();
 
-// The card; null before OpenBus and after CloseBus. Used under a BusGuard.
-Board* BusBoard();
-const CardStore& BusStore();
-TraceFile& BusTrace();
-
-// This process's threads kept apart on the bus, inline in the guards below: a guard is taken for
-// every emulated access, and for every event a test reads back from the trace. Set up by OpenBus.
-struct BusThreads {
-    CRITICAL_SECTION lock;
-    int guards = 0;  // guards open in the thread that holds the lock
-};
-inline BusThreads busThreads;
-// The card's lock word, taken for the outermost BusGuard of a thread and given back after it.
+// The card's lock word, taken for the outermost BusGuard of a thread and given back after it
+// (module_state.h).
 void TakeCardLock();
 void GiveBackCardLock();
-
-// Holds the bus for its scope: this process's threads among themselves (a critical section),
-// then the card among processes (the card file's lock word, holding the owner's slot and taken
-// with interlocked operations: no kernel object, whose every wait is a round trip to the Wine
-// server). A process that waits finds out now and then, from the byte-range lock of the owner's
-// slot, whether the owner still runs, and takes over the lock of one that ended holding it; after
-// 5 s it says once which program it waits for, and Ctrl+C ends it. Nests within a thread.
-class BusGuard {
-  public:
-    BusGuard() {
-        EnterCriticalSection(&busThreads.lock);
-        if (busThreads.guards++ == 0) TakeCardLock();
-    }
-    ~BusGuard() {
-        if (--busThreads.guards == 0) GiveBackCardLock();
-        LeaveCriticalSection(&busThreads.lock);
-    }
-    BusGuard(const BusGuard&) = delete;
-    BusGuard& operator=(const BusGuard&) = delete;
-};
-
-// Holds this process's side of the bus only, against its other threads: enough for what the
-// process keeps for itself (its trace, its windows' addresses, its redirected calls), without the
-// card's lock that the other processes wait on.
-class ProcessGuard {
-  public:
-    ProcessGuard() { EnterCriticalSection(&busThreads.lock); }
-    ~ProcessGuard() { LeaveCriticalSection(&busThreads.lock); }
-    ProcessGuard(const ProcessGuard&) = delete;
-    ProcessGuard& operator=(const ProcessGuard&) = delete;
-};
 
 // The power cycle, under the bus: the card and driver at power-on, memories zeroed, this
 // process's trace emptied.
@@ -96,13 +82,6 @@ void PowerCycle();
 std::uint32_t PerformPortInstruction(const PortInstruction& instruction, std::uint32_t eax,
                                      std::uintptr_t code);
 
-// A traced window: what the library loads and stores through, and the memory behind it.
-struct TracedWindow {
-    std::uintptr_t base;
-    std::uint8_t* memory;
-    std::uint32_t size;
-    bool external;
-};
 // Whether the windows the library gets are traced ones.
 bool WindowsTraced();
 // The traced window that holds all `bytes` at `address`, or null (also when windows are not

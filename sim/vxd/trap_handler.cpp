@@ -14,25 +14,10 @@
 #include "emulated_instructions.h"
 #include "host_program.h"
 #include "memory_regions.h"
+#include "module_state.h"
 
 namespace vexo::sim::vxd {
 namespace {
-
-PVOID handler = nullptr;
-bool trapBatching = true;
-// Whether a window fault's address is always decoded from the instruction, as where the system
-// reports faults without it (VEXO_SIM_DECODE_FAULTS=1): the same path on every machine.
-bool decodeFaultAddresses = false;
-volatile LONG trapsTaken = 0;
-
-// A window access by an instruction the module does not decode runs on the page opened for that
-// one instruction, stepped with the trap flag, after which the page is closed again.
-struct OpenedPage {
-    DWORD thread;
-    std::uintptr_t page;
-};
-constexpr std::size_t kMaxOpenedPages = 16;
-OpenedPage openedPages[kMaxOpenedPages] = {};
 
 // What a trapped port instruction raises: privileged instruction on Windows and plain Wine,
 // illegal instruction when the 32-bit side runs under a user-mode CPU emulator, which reports
@@ -92,7 +77,7 @@ void PerformRestOfRun(CONTEXT* context) {
 }
 
 OpenedPage* OpenedPageOf(DWORD thread) {
-    for (OpenedPage& p : openedPages) {
+    for (OpenedPage& p : Module().traps.openedPages) {
         if (p.thread == thread) return &p;
     }
     return nullptr;
@@ -110,7 +95,7 @@ LONG StepOverWindowAccess(CONTEXT* context, std::uint32_t address, bool load) {
     }
     *slot = {GetCurrentThreadId(), page};
     const TracedWindow* window = TracedWindowOf(address, 1);
-    BusTrace().Window(load, window->external, address - window->base, 0, 0);
+    Module().bus.trace.Window(load, window->external, address - window->base, 0, 0);
     context->EFlags |= kTrapFlag;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -169,7 +154,7 @@ bool DecodedWindowAddress(const CONTEXT* context, std::uint32_t* address, bool* 
 bool FaultedWindowAddress(const EXCEPTION_POINTERS* info, std::uint32_t* address, bool* load) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
     if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2 &&
-        !decodeFaultAddresses) {
+        !Module().traps.decodeFaultAddresses) {
         *address = static_cast<std::uint32_t>(record->ExceptionInformation[1]);
         *load = record->ExceptionInformation[0] == 0;
         return TracedWindowOf(*address, 1) != nullptr;
@@ -205,7 +190,7 @@ LONG HandleWindowFault(PEXCEPTION_POINTERS info) {
         if (instruction.isLoad) context->Eax = value;
         const std::uintptr_t faulted = context->Eip;
         context->Eip += instruction.length;
-        if (trapBatching && (context->EFlags & kTrapFlag) == 0) {
+        if (Module().traps.batching && (context->EFlags & kTrapFlag) == 0) {
             RedirectAccessorCall(faulted, context->Esp);
         }
         return EXCEPTION_CONTINUE_EXECUTION;
@@ -229,11 +214,11 @@ LONG HandlePortTrap(PEXCEPTION_POINTERS info) {
     if (!DecodePortInstruction(at, available, context->Edx, &instruction)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    InterlockedIncrement(&trapsTaken);
+    InterlockedIncrement(&Module().traps.taken);
     const BusGuard guard;  // the whole run: each access in it stays atomic and in order
     const std::uintptr_t trapped = context->Eip;
     PerformAndStep(instruction, context);
-    if (trapBatching && (context->EFlags & kTrapFlag) == 0) {
+    if (Module().traps.batching && (context->EFlags & kTrapFlag) == 0) {
         PerformRestOfRun(context);
         RedirectAccessorCall(trapped, context->Esp);
     }
@@ -255,7 +240,7 @@ bool IsMemoryFault(DWORD code) {
 LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
     const bool windowsTraced = WindowsTraced();
-    const bool cardThere = BusBoard() != nullptr;
+    const bool cardThere = Module().bus.board != nullptr;
     if (code == EXCEPTION_SINGLE_STEP && windowsTraced) {
         const BusGuard guard;
         return CloseSteppedPage(info->ContextRecord);
@@ -285,25 +270,27 @@ LONG CALLBACK HandleCpuException(PEXCEPTION_POINTERS info) {
 }  // namespace
 
 bool InstallTrapHandler() {
+    TrapState& traps = Module().traps;
     // VEXO_SIM_TRAP_BATCHING=0 turns batching off for the process, for comparisons.
-    trapBatching = EnvironmentValue("VEXO_SIM_TRAP_BATCHING") != "0";
-    decodeFaultAddresses = EnvironmentValue("VEXO_SIM_DECODE_FAULTS") == "1";
-    handler = AddVectoredExceptionHandler(1, HandleCpuException);
-    return handler != nullptr;
+    traps.batching = EnvironmentValue("VEXO_SIM_TRAP_BATCHING") != "0";
+    traps.decodeFaultAddresses = EnvironmentValue("VEXO_SIM_DECODE_FAULTS") == "1";
+    traps.handler = AddVectoredExceptionHandler(1, HandleCpuException);
+    return traps.handler != nullptr;
 }
 
 void RemoveTrapHandler() {
-    if (handler != nullptr) RemoveVectoredExceptionHandler(handler);
-    handler = nullptr;
+    TrapState& traps = Module().traps;
+    if (traps.handler != nullptr) RemoveVectoredExceptionHandler(traps.handler);
+    traps.handler = nullptr;
 }
 
 void SetTrapBatching(bool on) {
-    trapBatching = on;
-    if (!trapBatching) RestoreAccessorCalls();
+    Module().traps.batching = on;
+    if (!on) RestoreAccessorCalls();
 }
 
 std::uint32_t TrapCount() {
-    return static_cast<std::uint32_t>(trapsTaken);
+    return static_cast<std::uint32_t>(Module().traps.taken);
 }
 
 }  // namespace vexo::sim::vxd

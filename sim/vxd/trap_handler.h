@@ -21,9 +21,31 @@
 // VEXO_SIM_DECODE_FAULTS=1 takes that path on every machine.
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
 #include <cstdint>
 
 namespace vexo::sim::vxd {
+
+// A window access by an instruction the module does not decode runs on the page opened for that
+// one instruction, stepped with the trap flag, after which the page is closed again.
+struct OpenedPage {
+    DWORD thread;
+    std::uintptr_t page;
+};
+constexpr std::size_t kMaxOpenedPages = 16;
+
+// The handler's part of the module's state (module_state.h).
+struct TrapState {
+    PVOID handler = nullptr;
+    bool batching = true;
+    // Whether a window fault's address is always decoded from the instruction, as where the
+    // system reports faults without it (VEXO_SIM_DECODE_FAULTS=1): the same path on every machine.
+    bool decodeFaultAddresses = false;
+    volatile LONG taken = 0;
+    OpenedPage openedPages[kMaxOpenedPages] = {};  // each stepping thread's
+};
 
 // Installs the handler first in line; reads VEXO_SIM_TRAP_BATCHING. False when it cannot.
 bool InstallTrapHandler();
