@@ -14,25 +14,8 @@
 #include "module_state.h"
 #include "windows_version.h"
 
+namespace vexo::sim::vxd {
 namespace {
-
-using vexo::sim::vxd::Accessible;
-using vexo::sim::vxd::Accessor;
-using vexo::sim::vxd::AccessorCalls;
-using vexo::sim::vxd::AccessorForm;
-using vexo::sim::vxd::kAccessorStubs;
-using vexo::sim::vxd::kExecutable;
-using vexo::sim::vxd::kLongestAccessor;
-using vexo::sim::vxd::kLongestAccessorInstruction;
-using vexo::sim::vxd::kLongestAccessorLoads;
-using vexo::sim::vxd::kPageSize;
-using vexo::sim::vxd::kReadable;
-using vexo::sim::vxd::kRet;
-using vexo::sim::vxd::Load;
-using vexo::sim::vxd::Module;
-using vexo::sim::vxd::PortInstruction;
-using vexo::sim::vxd::RegionEnd;
-using vexo::sim::vxd::WindowInstruction;
 
 constexpr std::uint8_t kCallRel32 = 0xE8;
 constexpr std::uint8_t kBreakpoint = 0xCC;
@@ -40,7 +23,7 @@ constexpr std::uintptr_t kCallLength = 5;
 constexpr std::uintptr_t kCacheLine = 64;
 
 #define VEXO_SIM_STUBS 64  // also the .rept count of the stubs below
-static_assert(VEXO_SIM_STUBS == vexo::sim::vxd::kAccessorStubs, "one stub per accessor kept");
+static_assert(VEXO_SIM_STUBS == kAccessorStubs, "one stub per accessor kept");
 constexpr std::uintptr_t kStubLength = 10;  // push imm32; jmp rel32
 
 // Decodes the accessor at `start` whose trapping instruction is at `code`, reading nothing at or
@@ -48,7 +31,7 @@ constexpr std::uintptr_t kStubLength = 10;  // push imm32; jmp rel32
 bool RecogniseAccessor(std::uintptr_t start, std::uintptr_t code, std::uintptr_t readableEnd,
                        Accessor* out) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(start);
-    if (!vexo::sim::vxd::DecodeAccessor(bytes, code - start, readableEnd - start, out)) {
+    if (!DecodeAccessor(bytes, code - start, readableEnd - start, out)) {
         return false;
     }
     out->start = start;
@@ -124,23 +107,22 @@ extern "C" __attribute__((used, force_align_arg_pointer)) int vexo_sim_PerformAc
     const Accessor& accessor = Module().calls.accessors[frame->accessor];
     std::uint32_t eax = frame->eax, edx = frame->edx;
     if (accessor.eax.load != Load::None) {
-        eax = vexo::sim::vxd::AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
+        eax = AsLoaded(accessor.eax.load, frame->arguments[accessor.eax.argument]);
     }
     if (accessor.edx.load != Load::None) {
-        edx = vexo::sim::vxd::AsLoaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
+        edx = AsLoaded(accessor.edx.load, frame->arguments[accessor.edx.argument]);
     }
-    const vexo::sim::vxd::BusGuard guard;
+    const BusGuard guard;
     if (accessor.isPort) {
         PortInstruction instruction = accessor.port;
         instruction.port = static_cast<std::uint16_t>(edx);
         for (std::uint32_t i = 0; i < accessor.repeat; ++i) {
-            eax = vexo::sim::vxd::PerformPortInstruction(instruction, eax,
-                                                         accessor.code + i * instruction.length);
+            eax = PerformPortInstruction(instruction, eax, accessor.code + i * instruction.length);
         }
     } else {
         const WindowInstruction& window = accessor.window;
         std::uint32_t value = edx;
-        if (!vexo::sim::vxd::PerformWindowAccess(window.isLoad, window.width, eax, &value)) {
+        if (!PerformWindowAccess(window.isLoad, window.width, eax, &value)) {
             frame->accessor = static_cast<std::uint32_t>(accessor.start);
             return 1;
         }
@@ -210,7 +192,7 @@ bool ExchangeCodeByte(std::uintptr_t at, std::uint8_t expected, std::uint8_t wan
 // serialises a processor as FlushProcessWriteBuffers does.
 void FindCodeWriteFence(AccessorCalls& calls) {
     calls.fenceFound = true;
-    if (vexo::sim::vxd::RunsOnVistaOrLater()) {
+    if (RunsOnVistaOrLater()) {
         calls.flushProcessWriteBuffers =
             reinterpret_cast<void(__stdcall*)()>(reinterpret_cast<void*>(
                 GetProcAddress(GetModuleHandleA("kernel32.dll"), "FlushProcessWriteBuffers")));
@@ -241,9 +223,9 @@ void MakeCodeWritesVisible() {
 // out (IsBreakpointOfCallRewrite); every CPU is made to see that before the displacement is
 // written, and the new displacement before the call comes back.
 bool RewriteBehindBreakpoint(std::uintptr_t call, std::int32_t wanted) {
-    if (!vexo::sim::vxd::IsBreakpointOfCallRewrite(call)) {
+    if (!IsBreakpointOfCallRewrite(call)) {
         AccessorCalls& calls = Module().calls;
-        if (calls.acrossLinesCount == vexo::sim::vxd::kMaxCallsAcrossLines) return false;
+        if (calls.acrossLinesCount == kMaxCallsAcrossLines) return false;
         calls.acrossLines[calls.acrossLinesCount++] = call;
     }
     if (!ExchangeCodeByte(call, kCallRel32, kBreakpoint)) return false;
@@ -281,8 +263,6 @@ bool RewriteDisplacement(std::uintptr_t call, std::int32_t expected, std::int32_
 }
 
 }  // namespace
-
-namespace vexo::sim::vxd {
 
 void RedirectAccessorCall(std::uintptr_t trapped, std::uintptr_t esp) {
     // Only an instruction that ret follows, by itself or after copies of it, can be an accessor's.

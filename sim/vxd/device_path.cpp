@@ -110,39 +110,20 @@ void HandOnTheCard(const PROCESS_INFORMATION* started, DWORD flags) {
     SetLastError(lastError);
 }
 
-// CreateProcessA or W, with the card handed on to the program started.
-template <typename Char, typename Startup>
-BOOL CreateWithTheCard(BOOL(WINAPI* createProcess)(const Char*, Char*, LPSECURITY_ATTRIBUTES,
-                                                   LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
-                                                   const Char*, Startup*, LPPROCESS_INFORMATION),
-                       const Char* application, Char* commandLine,
-                       LPSECURITY_ATTRIBUTES processSecurity, LPSECURITY_ATTRIBUTES threadSecurity,
-                       BOOL inherit, DWORD flags, LPVOID environment, const Char* folder,
-                       Startup* startup, LPPROCESS_INFORMATION started) {
-    if (!createProcess(application, commandLine, processSecurity, threadSecurity, inherit,
-                       flags | CREATE_SUSPENDED, environment, folder, startup, started)) {
+// CreateProcessA or W (`system`, one of SystemFunctions'), with the card handed on to the program
+// started.
+template <auto system, typename Char, typename Startup>
+BOOL WINAPI CreateProcessOfProgram(const Char* application, Char* commandLine,
+                                   LPSECURITY_ATTRIBUTES processSecurity,
+                                   LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
+                                   LPVOID environment, const Char* folder, Startup* startup,
+                                   LPPROCESS_INFORMATION started) {
+    if (!(Windows().*system)(application, commandLine, processSecurity, threadSecurity, inherit,
+                             flags | CREATE_SUSPENDED, environment, folder, startup, started)) {
         return FALSE;
     }
     HandOnTheCard(started, flags);
     return TRUE;
-}
-
-BOOL WINAPI CreateProcessAOfProgram(LPCSTR application, LPSTR commandLine,
-                                    LPSECURITY_ATTRIBUTES processSecurity,
-                                    LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
-                                    LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
-                                    LPPROCESS_INFORMATION started) {
-    return CreateWithTheCard(Windows().createProcessA, application, commandLine, processSecurity,
-                             threadSecurity, inherit, flags, environment, folder, startup, started);
-}
-
-BOOL WINAPI CreateProcessWOfProgram(LPCWSTR application, LPWSTR commandLine,
-                                    LPSECURITY_ATTRIBUTES processSecurity,
-                                    LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
-                                    LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
-                                    LPPROCESS_INFORMATION started) {
-    return CreateWithTheCard(Windows().createProcessW, application, commandLine, processSecurity,
-                             threadSecurity, inherit, flags, environment, folder, startup, started);
 }
 
 // ---- import slots ------------------------------------------------------------------------------
@@ -224,8 +205,11 @@ void PointDeviceSlots(HMODULE module) {
         RedirectOf(Windows().createFileA, &CreateFileAOfProgram),
         RedirectOf(Windows().deviceIoControl, &DeviceIoControlOfProgram),
         RedirectOf(Windows().closeHandle, &CloseHandleOfProgram),
-        RedirectOf(Windows().createProcessA, &CreateProcessAOfProgram),
-        RedirectOf(Windows().createProcessW, &CreateProcessWOfProgram),
+        RedirectOf(Windows().createProcessA,
+                   &CreateProcessOfProgram<&SystemFunctions::createProcessA, char, STARTUPINFOA>),
+        RedirectOf(
+            Windows().createProcessW,
+            &CreateProcessOfProgram<&SystemFunctions::createProcessW, wchar_t, STARTUPINFOW>),
     };
     PointSlots(module, redirects);
 }
