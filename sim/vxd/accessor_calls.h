@@ -14,7 +14,7 @@
 // Another thread running the call meanwhile takes either the old target (and traps) or the new
 // one: a displacement inside one cache line is one locked 4-byte write; one that crosses a line is
 // written behind a breakpoint on the call, which such a thread meets and waits out. Every function
-// here runs under the bus (emulated_bus.h).
+// here runs under the bus (the guards of module_state.h).
 #pragma once
 
 #include <cstdint>
