@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform.h"
+#include "port_instructions.h"
 
 namespace vexo::platform {
 namespace {
@@ -59,9 +60,7 @@ void CloseKey(RegistryKey key) {
 }
 
 std::uint8_t PortRead8(std::uint16_t port) {
-    std::uint8_t value;
-    asm volatile("inb %w1, %b0" : "=a"(value) : "Nd"(port));
-    return value;
+    return port_instructions::In8(port);
 }
 
 namespace {
@@ -82,27 +81,19 @@ void PortReadRun8(std::uint16_t port, int count) {
 }
 
 std::uint16_t PortRead16(std::uint16_t port) {
-    std::uint16_t value;
-    asm volatile("inw %w1, %w0" : "=a"(value) : "Nd"(port));
-    return value;
+    return port_instructions::In16(port);
 }
-
 std::uint32_t PortRead32(std::uint16_t port) {
-    std::uint32_t value;
-    asm volatile("inl %w1, %0" : "=a"(value) : "Nd"(port));
-    return value;
+    return port_instructions::In32(port);
 }
-
 void PortWrite8(std::uint16_t port, std::uint8_t value) {
-    asm volatile("outb %b0, %w1" : : "a"(value), "Nd"(port));
+    port_instructions::Out8(port, value);
 }
-
 void PortWrite16(std::uint16_t port, std::uint16_t value) {
-    asm volatile("outw %w0, %w1" : : "a"(value), "Nd"(port));
+    port_instructions::Out16(port, value);
 }
-
 void PortWrite32(std::uint16_t port, std::uint32_t value) {
-    asm volatile("outl %0, %w1" : : "a"(value), "Nd"(port));
+    port_instructions::Out32(port, value);
 }
 
 std::uint8_t WindowLoad8(std::uint32_t address) {

@@ -13,15 +13,17 @@ namespace pci = vexo::pci;
 
 // Where the fields of a PCI configuration header lie, beyond the registers the library itself
 // touches (pci_config.h).
-constexpr std::uint32_t kStatusOffset = pci::kCommandStatusRegister + 2;
-constexpr std::uint32_t kRevisionOffset = 0x08;
-constexpr std::uint32_t kClassCodeOffset = 0x09;  // three bytes: interface, subclass, base class
-constexpr std::uint32_t kHeaderTypeOffset = 0x0E;
-constexpr std::uint32_t kSubsystemVendorOffset = 0x2C;
-constexpr std::uint32_t kSubsystemOffset = 0x2E;
-constexpr std::uint32_t kExpansionRomOffset = 0x30;
-constexpr std::uint32_t kInterruptLineOffset = 0x3C;
-constexpr std::uint32_t kInterruptPinOffset = 0x3D;
+enum HeaderOffset : std::uint32_t {
+    kStatusOffset = pci::kCommandStatusRegister + 2,
+    kRevisionOffset = 0x08,
+    kClassCodeOffset = 0x09,  // three bytes: interface, subclass, base class
+    kHeaderTypeOffset = 0x0E,
+    kSubsystemVendorOffset = 0x2C,
+    kSubsystemOffset = 0x2E,
+    kExpansionRomOffset = 0x30,
+    kInterruptLineOffset = 0x3C,
+    kInterruptPinOffset = 0x3D,
+};
 
 // Base address registers each header layout has: six for a device, two for a PCI-to-PCI bridge,
 // none at 0x10 for a CardBus bridge.

@@ -256,6 +256,18 @@ std::string ParseValues(const Arguments& args, std::size_t firstValue, Command* 
     return CheckTransfer(command->address, command->count, command->width);
 }
 
+// The start of the commands that move elements from ADDR on: the words sorted, the width, the
+// number of arguments and ADDR. False when nothing is left to parse, with `error` empty after
+// --help as Sorted leaves it, so that the help is shown and no usage error.
+bool SortedWithWidthAndAddress(const CommandRow& row, const Words& words, Command* command,
+                               Arguments* args, std::string* error) {
+    if (!Sorted(row, words, command, args, error)) return false;
+    *error = ParseWidth(*args, 1, &command->width);
+    if (error->empty()) *error = ExpectPositionals(row, *args);
+    if (error->empty()) *error = ParseNumberArgument(args->positional[0], &command->address);
+    return error->empty();
+}
+
 }  // namespace
 
 std::string ParseNoArguments(const CommandRow& row, const Words& words, Command* command) {
@@ -290,11 +302,8 @@ std::string ParseMemTest(const CommandRow& row, const Words& words, Command* com
 std::string ParseElements(const CommandRow& row, const Words& words, Command* command) {
     Arguments args;
     std::string error;
-    if (!Sorted(row, words, command, &args, &error)) return error;
-    error = ParseWidth(args, 1, &command->width);
-    if (error.empty()) error = ExpectPositionals(row, args);
-    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
-    if (error.empty()) error = ParseNumberArgument(args.positional[1], &command->count);
+    if (!SortedWithWidthAndAddress(row, words, command, &args, &error)) return error;
+    error = ParseNumberArgument(args.positional[1], &command->count);
     if (!error.empty()) return error;
     return ParseValues(args, 2, command);
 }
@@ -303,11 +312,7 @@ std::string ParseElements(const CommandRow& row, const Words& words, Command* co
 std::string ParseWrite(const CommandRow& row, const Words& words, Command* command) {
     Arguments args;
     std::string error;
-    if (!Sorted(row, words, command, &args, &error)) return error;
-    error = ParseWidth(args, 1, &command->width);
-    if (error.empty()) error = ExpectPositionals(row, args);
-    if (error.empty()) error = ParseNumberArgument(args.positional[0], &command->address);
-    if (!error.empty()) return error;
+    if (!SortedWithWidthAndAddress(row, words, command, &args, &error)) return error;
     command->count = static_cast<std::uint32_t>(args.positional.size() - 1);
     return ParseValues(args, 1, command);
 }

@@ -464,6 +464,11 @@ const char* KeyDetails() {
 
 }  // namespace
 
+// The element widths the transfer commands take, as their usage lines and help name them; what
+// --width accepts is ParseWidth's.
+#define VEXOTOOL_WIDTH_OPTION "[--width 8|16|32]"
+#define VEXOTOOL_WIDTHS "8, 16 or 32 bits (default 8)"
+
 // The tool's commands, in the overview's order. The overview, each command's help and its usage
 // errors are made from here.
 const std::vector<CommandRow>& CommandRows() {
@@ -480,29 +485,30 @@ const std::vector<CommandRow>& CommandRows() {
          ParseNoArguments, Map},
         {"config", "", true, "the card's PCI configuration space", ConfigDetails(),
          ParseNoArguments, Config},
-        {"read", "ADDR COUNT [--width 8|16|32]", true, "read elements and print them",
-         "Reads COUNT elements of 8, 16 or 32 bits (default 8) from board address ADDR and prints\n"
+        {"read", "ADDR COUNT " VEXOTOOL_WIDTH_OPTION, true, "read elements and print them",
+         "Reads COUNT elements of " VEXOTOOL_WIDTHS " from board address ADDR and prints\n"
          "them, 16 bytes a line. Addresses that lead nowhere read as all ones.\n",
          ParseElements, Read},
-        {"write", "ADDR VALUE... [--width 8|16|32]", true, "write elements",
-         "Writes the values as consecutive elements of 8, 16 or 32 bits (default 8) from board\n"
+        {"write", "ADDR VALUE... " VEXOTOOL_WIDTH_OPTION, true, "write elements",
+         "Writes the values as consecutive elements of " VEXOTOOL_WIDTHS " from board\n"
          "address ADDR on. Every value must fit the width.\n",
          ParseWrite, Write},
         {"dump", "ADDR LENGTH", true, "bytes in hex and ASCII",
          "Reads LENGTH bytes from board address ADDR and prints them in hex and ASCII, 16 a "
          "line.\n",
          ParseElements, Dump},
-        {"fill", "ADDR COUNT VALUE [--width 8|16|32]", true, "write one value into many elements",
-         "Writes VALUE into COUNT elements of 8, 16 or 32 bits (default 8) from board address "
+        {"fill", "ADDR COUNT VALUE " VEXOTOOL_WIDTH_OPTION, true,
+         "write one value into many elements",
+         "Writes VALUE into COUNT elements of " VEXOTOOL_WIDTHS " from board address "
          "ADDR.\n",
          ParseElements, Fill},
-        {"save", "ADDR LENGTH FILE [--width 8|16|32]", true, "copy memory into a binary file",
+        {"save", "ADDR LENGTH FILE " VEXOTOOL_WIDTH_OPTION, true, "copy memory into a binary file",
          "Reads LENGTH bytes from board address ADDR and writes them to FILE, replacing it. The\n"
          "file is written only once every byte has been read. Elements are 32-bit when ADDR and\n"
          "LENGTH are multiples of 4, else 8-bit, unless --width says otherwise (LENGTH must then\n"
          "be a multiple of the width).\n",
          ParseSave, Save},
-        {"load", "ADDR FILE [--width 8|16|32]", true, "copy a binary file into memory",
+        {"load", "ADDR FILE " VEXOTOOL_WIDTH_OPTION, true, "copy a binary file into memory",
          "Writes the whole of FILE from board address ADDR on; the file's size is the length.\n"
          "Elements are 32-bit when ADDR and the size are multiples of 4, else 8-bit, unless\n"
          "--width says otherwise (the size must then be a multiple of the width).\n",
@@ -518,6 +524,9 @@ const std::vector<CommandRow>& CommandRows() {
     };
     return rows;
 }
+
+#undef VEXOTOOL_WIDTHS
+#undef VEXOTOOL_WIDTH_OPTION
 
 int RunVexoTool(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const CommandLine line = ParseCommandLine(argc, argv);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace vexo::applet {
@@ -52,21 +53,31 @@ TEST(TypingFilter, ExactlyTheHexDigitsAndControlCodesOfTheByteRangePass) {
     EXPECT_EQ(passing, 10 + 6 + 6 + 32 + 1);
 }
 
+// Text typed into a field, and what the field shows once it is left.
+struct Left {
+    const char* typed;
+    const char* shown;
+};
+
+void ExpectLeftAs(const FieldFormat& format, std::initializer_list<Left> cases) {
+    for (const Left& c : cases) {
+        EXPECT_EQ(LeaveField(c.typed, format), c.shown) << "typed \"" << c.typed << '"';
+    }
+}
+
 TEST(LeavingAMemoryField, KeepsTheTopByteInEightDigits) {
-    EXPECT_EQ(LeaveField("E9123456", kMemoryField), "E9000000");
-    EXPECT_EQ(LeaveField("123", kMemoryField), "00000000");
-    EXPECT_EQ(LeaveField("", kMemoryField), "00000000");
-    EXPECT_EQ(LeaveField("ea000000", kMemoryField), "EA000000");
-    EXPECT_EQ(LeaveField("-1", kMemoryField), "FF000000");
+    ExpectLeftAs(kMemoryField, {{"E9123456", "E9000000"},
+                                {"123", "00000000"},
+                                {"", "00000000"},
+                                {"ea000000", "EA000000"},
+                                {"-1", "FF000000"}});
     EXPECT_EQ(TakeOverText("FFFFFFFF", kMemoryField), 0xFF000000u);
 }
 
 TEST(LeavingAnIoField, KeepsBitsEightToFifteenInFourDigits) {
-    EXPECT_EQ(LeaveField("C0FF", kIoField), "C000");
-    EXPECT_EQ(LeaveField("12345", kIoField), "2300");
-    EXPECT_EQ(LeaveField("", kIoField), "0000");
-    EXPECT_EQ(LeaveField("-1", kIoField), "FF00");
-    EXPECT_EQ(LeaveField("C4", kIoField), "0000");
+    ExpectLeftAs(
+        kIoField,
+        {{"C0FF", "C000"}, {"12345", "2300"}, {"", "0000"}, {"-1", "FF00"}, {"C4", "0000"}});
 }
 
 TEST(ParsingFieldText, FollowsStrtoulWithBase16) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,15 @@ inline ToolRun Tool(std::vector<std::string> args) {
 
 inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The parts `text` lacks, one a line; empty when it holds every one.
+inline std::string Missing(const std::string& text, std::initializer_list<const char*> parts) {
+    std::string missing;
+    for (const char* part : parts) {
+        if (!Has(text, part)) missing += std::string(part) + "\n";
+    }
+    return missing;
 }
 
 inline std::string FirstLine(const std::string& text) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 
 #include "VexoDLL.h"
 #include "transfer_support.h"
@@ -276,19 +277,41 @@ TEST(BlockTransferNowhere, ReadsDeliverAllOnesOfTheWidthAndWritesSkip) {
 
 // ---- start filter, count 0, map limit ---------------------------------------------------------
 
-TEST(BlockTransferLimits, StartFilterAndEmptyTransfers) {
+// A transfer that ends before it reaches the bus, and what it returns.
+struct Unmoved {
+    bool write;
+    std::uint32_t address;
+    std::uint32_t count;
+    int result;
+};
+
+// Each transfer in each width, on `buffer`: each returns its result and none reaches the bus.
+void ExpectNoneReachesTheBus(void* buffer, std::initializer_list<Unmoved> transfers) {
     WiredBoard wired;
-    std::uint8_t buffer[4] = {0x11, 0x22, 0x33, 0x44};
     for (std::uint16_t size : {1, 2, 4}) {
-        EXPECT_EQ(wired.Context().ReadBlock(0x0000, buffer, 0, size), 1);
-        EXPECT_EQ(wired.Context().WriteBlock(0x08000000, buffer, 0, size), 1);
-        EXPECT_EQ(wired.Context().ReadBlock(0x10400, buffer, 0, size), 0);
-        EXPECT_EQ(wired.Context().WriteBlock(0x10400, buffer, 1, size), 0);
-        EXPECT_EQ(wired.Context().ReadBlock(0x07FFFFFF, buffer, 1, size), 0);
-        EXPECT_EQ(wired.Context().ReadBlock(0x09000000, buffer, 1, size), 0);
-        EXPECT_EQ(wired.Context().WriteBlock(0xFFFFFFFF, buffer, 1, size), 0);
+        for (const Unmoved& t : transfers) {
+            const int result = t.write
+                                   ? wired.Context().WriteBlock(t.address, buffer, t.count, size)
+                                   : wired.Context().ReadBlock(t.address, buffer, t.count, size);
+            EXPECT_EQ(result, t.result)
+                << (t.write ? "write " : "read ") << t.count << " elements of " << size
+                << " bytes at 0x" << std::hex << t.address;
+        }
     }
     EXPECT_TRUE(wired.Bus().empty());
+}
+
+TEST(BlockTransferLimits, StartFilterAndEmptyTransfers) {
+    std::uint8_t buffer[4] = {0x11, 0x22, 0x33, 0x44};
+    ExpectNoneReachesTheBus(buffer, {
+                                        {false, 0x0000, 0, 1},
+                                        {true, 0x08000000, 0, 1},
+                                        {false, 0x10400, 0, 0},
+                                        {true, 0x10400, 1, 0},
+                                        {false, 0x07FFFFFF, 1, 0},
+                                        {false, 0x09000000, 1, 0},
+                                        {true, 0xFFFFFFFF, 1, 0},
+                                    });
     EXPECT_EQ(WiredBoard::Word(buffer), 0x44332211u);
 }
 
@@ -366,15 +389,13 @@ TEST(BlockTransferWindowEnd, AShortReadOfTwoAtTheLastByteHandlesOneThenStops) {
 // ---- a null buffer ----------------------------------------------------------------------------
 
 TEST(BlockTransferNullBuffer, IsRefusedWithElementsToMoveAndHarmlessWithNone) {
-    WiredBoard wired;
-    for (std::uint16_t size : {1, 2, 4}) {
-        EXPECT_EQ(wired.Context().ReadBlock(0x0000, nullptr, 1, size), 0);
-        EXPECT_EQ(wired.Context().WriteBlock(0x08000000, nullptr, 4, size), 0);
-        EXPECT_EQ(wired.Context().ReadBlock(0x10000, nullptr, 0, size), 1);
-        EXPECT_EQ(wired.Context().WriteBlock(0x08000000, nullptr, 0, size), 1);
-        EXPECT_EQ(wired.Context().WriteBlock(0x10400, nullptr, 0, size), 0);
-    }
-    EXPECT_TRUE(wired.Bus().empty());
+    ExpectNoneReachesTheBus(nullptr, {
+                                         {false, 0x0000, 1, 0},
+                                         {true, 0x08000000, 4, 0},
+                                         {false, 0x10000, 0, 1},
+                                         {true, 0x08000000, 0, 1},
+                                         {true, 0x10400, 0, 0},
+                                     });
 }
 
 // ---- through the exports, on a board opened by cVexoOpen --------------------------------------

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "port_instructions.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
 
@@ -28,15 +29,11 @@ void PrintTrace() {
 constexpr std::uint32_t kCardConfigAddress =
     0x80000000u | (SIM_DEFAULT_BUS << 16) | (SIM_DEFAULT_DEVICE << 11) | (1u << 8);
 
-// Port instructions, in the forms a compiler emits: port in DX, and an immediate port.
-std::uint32_t In32(std::uint16_t port) {
-    std::uint32_t value;
-    asm volatile("inl %w1, %0" : "=a"(value) : "d"(port));
-    return value;
-}
-void Out32(std::uint16_t port, std::uint32_t value) {
-    asm volatile("outl %0, %w1" : : "a"(value), "d"(port));
-}
+// Port instructions, in the forms a compiler emits: port in DX (the library's own), and an
+// immediate port.
+using vexo::port_instructions::In32;
+using vexo::port_instructions::Out32;
+
 std::uint32_t In16KeepingHighHalf(std::uint16_t port, std::uint32_t eax) {
     asm volatile("inw %w1, %w0" : "+a"(eax) : "d"(port));
     return eax;
@@ -116,7 +113,7 @@ void TrappedConfigCyclesReadTheCard() {
     Out32(0xCFC, 0xEA000000u);
     std::uint32_t bar0 = 0;
     SimGetBar(SIM_DEFAULT_BUS, SIM_DEFAULT_DEVICE, 1, 0, &bar0);
-    EXPECT_EQ(bar0, 0xEA000008u);  // the prefetchable bit is the card's
+    EXPECT_EQ(bar0, 0xEA000008u);                   // the prefetchable bit is the card's
     Out32(0xCF8, kCardConfigAddress & ~(1u << 8));  // function 0: absent
     EXPECT_EQ(In32(0xCFC), 0xFFFFFFFFu);
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "card_file.h"
@@ -24,11 +25,33 @@ bool Contains(const Run& run, const char* text) {
     return run.output.find(text) != std::string::npos;
 }
 
-#define EXPECT_RUN(run, code, text)                                                         \
-    EXPECT_TRUE((run).exitCode == (code) && Contains((run), (text)))                        \
-        << "exit code " << (run).exitCode << ", expected " << (code) << " and \"" << (text) \
-        << "\" in:\n"                                                                       \
-        << (run).output
+// Whether a program answered with exit code `code` and `text` in its output; else what it did
+// answer.
+win_test::Outcome Answered(const Run& run, DWORD code, const char* text) {
+    if (run.exitCode == code && Contains(run, text)) return win_test::Passed();
+    return {false, (win_test::Message() << "exit code " << run.exitCode << ", expected " << code
+                                        << " and \"" << text << "\" in:\n"
+                                        << run.output)
+                       .str()};
+}
+
+// `run` is taken once, so that a program given here runs once and its own answer is shown.
+#define EXPECT_RUN(run, code, text) WIN_TEST_CHECK_(Answered((run), (code), (text)), )
+
+// A program to run and what it must answer: its exit code and a part of its output.
+struct Step {
+    const char* commandLine;
+    DWORD exitCode;
+    const char* output;
+};
+
+// Runs the programs one after the other, each finding what the one before left.
+void ExpectSteps(std::initializer_list<Step> steps) {
+    for (const Step& step : steps) {
+        EXPECT_RUN(RunProgram(step.commandLine), step.exitCode, step.output)
+            << "from " << step.commandLine;
+    }
+}
 
 std::string WindowsFolder() {
     char folder[MAX_PATH] = {};
@@ -63,28 +86,34 @@ void TheQuickStartReadsWhatTheExampleLeft() {
 }
 
 void ResetIsAPowerCycle() {
-    EXPECT_RUN(RunProgram("vexotool.exe write 0x8000 9"), 0u, "");
-    EXPECT_RUN(RunProgram("vexosim.exe reset"), 0u, "");
-    EXPECT_RUN(RunProgram("vexotool.exe read 0x8000 1"), 0u, "00");
+    ExpectSteps({
+        {"vexotool.exe write 0x8000 9", 0, ""},
+        {"vexosim.exe reset", 0, ""},
+        {"vexotool.exe read 0x8000 1", 0, "00"},
+    });
 }
 
 void RemovedCardDoesNotAnswer() {
-    EXPECT_RUN(RunProgram("vexosim.exe remove"), 0u, "");
-    EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, "off the bus");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 1u, "no card answers");
-    EXPECT_RUN(RunProgram("vexosim.exe insert"), 0u, "");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 0u, "vendor id");
-    EXPECT_RUN(RunProgram("vexosim.exe remove"), 0u, "");
-    EXPECT_RUN(RunProgram("vexosim.exe reset"), 0u, "");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 0u, "vendor id");
+    ExpectSteps({
+        {"vexosim.exe remove", 0, ""},
+        {"vexosim.exe status", 0, "off the bus"},
+        {"vexotool.exe info", 1, "no card answers"},
+        {"vexosim.exe insert", 0, ""},
+        {"vexotool.exe info", 0, "vendor id"},
+        {"vexosim.exe remove", 0, ""},
+        {"vexosim.exe reset", 0, ""},
+        {"vexotool.exe info", 0, "vendor id"},
+    });
 }
 
 void FailingCodeRefusesTheWindow() {
-    EXPECT_RUN(RunProgram("vexosim.exe fail 6"), 0u, "");
-    EXPECT_RUN(RunProgram("vexosim.exe status"), 0u, "failing:     6");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 1u, "internal memory");
-    EXPECT_RUN(RunProgram("vexosim.exe fail none"), 0u, "");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 0u, "vendor id");
+    ExpectSteps({
+        {"vexosim.exe fail 6", 0, ""},
+        {"vexosim.exe status", 0, "failing:     6"},
+        {"vexotool.exe info", 1, "internal memory"},
+        {"vexosim.exe fail none", 0, ""},
+        {"vexotool.exe info", 0, "vendor id"},
+    });
 }
 
 // The card keeps a limited list of failing codes: one more is refused, not lost, and status
@@ -110,10 +139,12 @@ void FailingCodeBeyondTheListIsRefused() {
 }
 
 void IdentityAndPlaceReachTheLibrary() {
-    EXPECT_RUN(RunProgram("vexosim.exe identity 0x1234 0x5678"), 0u, "");
-    EXPECT_RUN(RunProgram("vexotool.exe info"), 1u, "device 0x5678, vendor 0x1234");
-    EXPECT_RUN(RunProgram("vexosim.exe reset"), 0u, "");
-    EXPECT_RUN(RunProgram("vexosim.exe place 7 3"), 0u, "");
+    ExpectSteps({
+        {"vexosim.exe identity 0x1234 0x5678", 0, ""},
+        {"vexotool.exe info", 1, "device 0x5678, vendor 0x1234"},
+        {"vexosim.exe reset", 0, ""},
+        {"vexosim.exe place 7 3", 0, ""},
+    });
     const Run status = RunProgram("vexosim.exe status");
     EXPECT_RUN(status, 0u, "bus 7, device 3");
     EXPECT_RUN(status, 0u, "vexolite-card.bin");
@@ -122,12 +153,14 @@ void IdentityAndPlaceReachTheLibrary() {
 }
 
 void UsageErrorsExitTwo() {
-    EXPECT_RUN(RunProgram("vexosim.exe"), 2u, "no command");
-    EXPECT_RUN(RunProgram("vexosim.exe fail"), 2u, "wrong arguments for fail");
-    EXPECT_RUN(RunProgram("vexosim.exe place 1 32"), 2u, "DEVICE");
-    EXPECT_RUN(RunProgram("vexosim.exe fail \" 6\""), 2u, "CODE is not a number");
-    EXPECT_RUN(RunProgram("vexosim.exe frobnicate"), 2u, "no command frobnicate");
-    EXPECT_RUN(RunProgram("vexosim.exe ok none"), 2u, "CODE is not a number");
+    ExpectSteps({
+        {"vexosim.exe", 2, "no command"},
+        {"vexosim.exe fail", 2, "wrong arguments for fail"},
+        {"vexosim.exe place 1 32", 2, "DEVICE"},
+        {"vexosim.exe fail \" 6\"", 2, "CODE is not a number"},
+        {"vexosim.exe frobnicate", 2, "no command frobnicate"},
+        {"vexosim.exe ok none", 2, "CODE is not a number"},
+    });
     const Run help = RunProgram("vexosim.exe --help");
     EXPECT_RUN(help, 0u, "identity VENDOR DEVICE");
     EXPECT_RUN(help, 0u, "vexosim's, 126 when it");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "VexoDLL.h"
+#include "block_exports.h"
 #include "board_key_registry.h"
 #include "vexolite_sim.h"
 #include "win_test.h"
@@ -100,27 +101,36 @@ std::uint32_t IoRegister(std::uint32_t range, std::uint32_t offset, std::uint32_
 const std::uint8_t kPattern[16] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
                                    0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
 
+// One width's exports end to end: the pattern written from `address` on, found in the card's
+// memory at `offset`, and read back.
+struct RoundTrip {
+    const char* width;
+    int(VEXO_CALL* write)(VexoUInt32 address, const void* buffer, VexoUInt32 count);
+    int(VEXO_CALL* read)(VexoUInt32 address, void* buffer, VexoUInt32 count);
+    std::uint32_t address;
+    std::uint32_t count;
+    std::uint32_t bytes;
+    std::uint32_t memory;
+    std::uint32_t offset;
+};
+
 void EachExportMovesItsWidthEndToEnd() {
-    // Byte: internal memory block 1.
-    EXPECT_EQ(1, cVexoWriteBlockByte(0x8000, kPattern, 16));
-    EXPECT_BYTES_EQ(kPattern, Memory(SIM_INT_MEM, 0x8000, 16).data(), 16);
-    std::uint8_t bytes[16] = {};
-    EXPECT_EQ(1, cVexoReadBlockByte(0x8000, bytes, 16));
-    EXPECT_BYTES_EQ(kPattern, bytes, 16);
+    const RoundTrip trips[] = {
+        // Byte: internal memory block 1; short: external memory; long: internal memory block 2.
+        {"byte", cVexoWriteBlockByte, cVexoReadBlockByte, 0x8000, 16, 16, SIM_INT_MEM, 0x8000},
+        {"short", cVexoWriteBlockShort, cVexoReadBlockShort, 0x08000100, 4, 8, SIM_EXT_MEM, 0x100},
+        {"long", cVexoWriteBlockLong, cVexoReadBlockLong, 0xC000, 4, 16, SIM_INT_MEM, 0xC000},
+    };
+    for (const RoundTrip& trip : trips) {
+        EXPECT_EQ(1, trip.write(trip.address, kPattern, trip.count)) << trip.width;
+        EXPECT_BYTES_EQ(kPattern, Memory(trip.memory, trip.offset, trip.bytes).data(), trip.bytes)
+            << trip.width;
+        std::uint32_t back[4] = {};
+        EXPECT_EQ(1, trip.read(trip.address, back, trip.count)) << trip.width;
+        EXPECT_BYTES_EQ(kPattern, back, trip.bytes) << trip.width;
+    }
 
-    // Short: external memory.
-    EXPECT_EQ(1, cVexoWriteBlockShort(0x08000100, kPattern, 4));
-    EXPECT_BYTES_EQ(kPattern, Memory(SIM_EXT_MEM, 0x100, 8).data(), 8);
-    std::uint16_t shorts[4] = {};
-    EXPECT_EQ(1, cVexoReadBlockShort(0x08000100, shorts, 4));
-    EXPECT_BYTES_EQ(kPattern, shorts, 8);
-
-    // Long: internal memory block 2 and I/O range 2.
-    EXPECT_EQ(1, cVexoWriteBlockLong(0xC000, kPattern, 4));
-    EXPECT_BYTES_EQ(kPattern, Memory(SIM_INT_MEM, 0xC000, 16).data(), 16);
-    std::uint32_t longs[4] = {};
-    EXPECT_EQ(1, cVexoReadBlockLong(0xC000, longs, 4));
-    EXPECT_BYTES_EQ(kPattern, longs, 16);
+    // Long: I/O range 2 too.
     EXPECT_EQ(1, cVexoWriteBlockLong(0x10220, kPattern, 2));
     EXPECT_EQ(0x43322110u, IoRegister(1, 0x20, 32));
     EXPECT_EQ(0x87766554u, IoRegister(1, 0x24, 32));
@@ -294,12 +304,7 @@ void TransfersAreTheSameWithTrapBatchingOnAndOff() {
 void AfterCloseEveryExportFails() {
     EXPECT_EQ(1, cVexoClose());
     std::uint8_t bytes[4] = {};
-    EXPECT_EQ(0, cVexoReadBlockByte(0x0000, bytes, 1));
-    EXPECT_EQ(0, cVexoReadBlockShort(0x0000, bytes, 1));
-    EXPECT_EQ(0, cVexoReadBlockLong(0x0000, bytes, 1));
-    EXPECT_EQ(0, cVexoWriteBlockByte(0x0000, bytes, 1));
-    EXPECT_EQ(0, cVexoWriteBlockShort(0x0000, bytes, 1));
-    EXPECT_EQ(0, cVexoWriteBlockLong(0x0000, bytes, 1));
+    EXPECT_EQ(block_exports::Succeeding(0x0000, bytes, 1), "");
     EXPECT_EQ(0, TakeTrace().size());
 }
 
