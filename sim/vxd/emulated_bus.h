@@ -40,6 +40,7 @@ struct TracedWindow {
     std::uint32_t size;
     bool external;
 };
+
 // The bus's part of the module's state (module_state.h).
 struct BusState {
     BusThreads threads;
